@@ -1,0 +1,1 @@
+#include "StringOperations.h"

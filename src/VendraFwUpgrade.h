@@ -1,0 +1,62 @@
+// The update console: program entry and operator dialogue, port discovery,
+// unit identification, image upload and reboot, the command and data
+// exchange, the image assembler and the web update file writer.
+#ifndef VENDRA_VENDRAFWUPGRADE_H
+#define VENDRA_VENDRAFWUPGRADE_H
+
+#include <cstdint>
+
+inline constexpr char FIRMWARE_VERSION_TO_UPLOAD[] = "1.0.7";
+inline constexpr int DATA_BUFFER_SIZE = 1024 * 1000;
+inline constexpr int CONCAT_BUFFER_SIZE = 4 * 1024 * 1024;
+
+inline constexpr int DEVICE_NONE = 0x00;
+inline constexpr int DEVICE_XC7A35_484 = 0x01;
+inline constexpr int DEVICE_XC7A50_484 = 0x02;
+inline constexpr int DEVICE_XC7A75_484 = 0x03;
+inline constexpr int DEVICE_XC7A100_484 = 0x04;
+inline constexpr int DEVICE_XC7A200_S484 = 0x05;
+inline constexpr int DEVICE_XC7A200_F484 = 0x06;
+inline constexpr int DEVICE_XC7A75_676 = 0x07;
+inline constexpr int DEVICE_XC7A100_676 = 0x08;
+inline constexpr int DEVICE_XC7A15_484 = 0x09;
+
+inline constexpr char VALIDATE_TX_PRODUCT_ID_STRING[] =
+    "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
+inline constexpr char VALIDATE_RX_PRODUCT_ID_STRING[] =
+    "Korvan 6G SDI EXTENDER RX OVER FIBER WITH RETURN CHANNEL\r\n>>";
+
+inline constexpr char FIRMWARE_FILE_HEADER_FOR_WEB[] = "KorVan\r\n620418\r\n";
+inline constexpr int FIRMWARE_CHUNCK_SIZE_FOR_WEB = 928;
+
+extern char* gHexFirmware;
+extern char* gHexFPGA_Code;
+extern std::uint8_t* gDataConcatenated;
+extern char* gDataBuffer;
+extern std::int32_t gComPortNumber;
+extern std::int32_t gBaudRate;
+extern std::int32_t gDataConcatenatedLenght;
+extern std::uint32_t gDataConcatenatedCheckSum;
+
+// The whole console run (the program's main); returns the exit status.
+int runVendraFwUpgrade();
+void dipsplayLastMessageToUserBeforeExit(const char* lastMessage);
+
+int detectComPortAndBaudrate();
+int updateFirmware();
+
+int sendCommand(const char* commandToSend, int isEchoON, int validateResponse,
+                const char* expectedResponse);
+int sendData(const std::uint8_t* dataToSend, std::int32_t dataToSendLength, int validateResponse,
+             const char* expectedResponse);
+
+int StrRemoveNL(char* str, char ch);
+int ValidateFwAndConcatenateData(char* gHexData);
+// The image checksum: 0 minus every byte of the first gDataConcatenatedLenght
+// bytes of gDataConcatenated, modulo 2^32. Stores it in
+// gDataConcatenatedCheckSum and returns it.
+std::uint32_t computeDataConcatenatedCheckSum();
+
+std::uint8_t createFirmwareFileForWeb();
+
+#endif

@@ -1,0 +1,5 @@
+#include "VendraFwUpgrade.h"
+
+int main() {
+    return runVendraFwUpgrade();
+}
