@@ -16,6 +16,16 @@ std::int32_t gBaudRate = 0;
 std::int32_t gDataConcatenatedLenght = 0;
 std::uint32_t gDataConcatenatedCheckSum = 0;
 
+void obtainSharedBuffers() {
+}
+
+void releaseSharedBuffers() {
+}
+
+char* newImageWorkingCopy(int /*catalogueIndex*/) {
+    return nullptr;
+}
+
 int runVendraFwUpgrade() {
     return 1;
 }

@@ -38,6 +38,15 @@ extern std::int32_t gBaudRate;
 extern std::int32_t gDataConcatenatedLenght;
 extern std::uint32_t gDataConcatenatedCheckSum;
 
+// Start-up and release of the shared buffers: gDataConcatenated (0xFF over
+// its first CONCAT_BUFFER_SIZE bytes, then 16 zero bytes) and gDataBuffer
+// (zeroed).
+void obtainSharedBuffers();
+void releaseSharedBuffers();
+// A writable working copy of catalogue entry `catalogueIndex`: its text
+// followed by 16 NULs. Release with delete[].
+char* newImageWorkingCopy(int catalogueIndex);
+
 // The whole console run (the program's main); returns the exit status.
 int runVendraFwUpgrade();
 void dipsplayLastMessageToUserBeforeExit(const char* lastMessage);
