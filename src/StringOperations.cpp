@@ -1,1 +1,111 @@
 #include "StringOperations.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "Platform.h"
+
+namespace {
+
+// Character codes 0x80 to 0xFF must compare as negative, whatever the
+// signedness of plain char on the target.
+constexpr signed char asSigned(char c) {
+    return static_cast<signed char>(c);
+}
+
+constexpr bool inRange(char c, char first, char last) {
+    return asSigned(c) >= first && asSigned(c) <= last;
+}
+
+// Grows the split table so that one more entry and the closing null fit;
+// the process ends when memory runs out.
+char** growTable(char** table, std::size_t& size, std::size_t count) {
+    if (count + 1 < size) {
+        return table;
+    }
+    size *= 2;
+    void* grown = std::realloc(table, size * sizeof(char*));
+    if (grown == nullptr) {
+        platform::consoleWrite("Memoire insuffisante\n");
+        std::free(table);
+        std::exit(0);
+    }
+    return static_cast<char**>(grown);
+}
+
+}  // namespace
+
+std::uint8_t int_from_hex_char(char aChar) {
+    if (inRange(aChar, '0', '9')) {
+        return static_cast<std::uint8_t>(aChar - '0');
+    }
+    if (inRange(aChar, 'A', 'F')) {
+        return static_cast<std::uint8_t>(aChar - 'A' + 10);
+    }
+    if (inRange(aChar, 'a', 'f')) {
+        return static_cast<std::uint8_t>(aChar - 'a' + 10);
+    }
+    return 0;
+}
+
+std::uint8_t u8_from_hex_string(const char* inputString) {
+    // Only the first two characters matter, so the text is measured no
+    // further than that.
+    if (inputString[0] != '\0' && inputString[1] != '\0') {
+        return static_cast<std::uint8_t>(16 * int_from_hex_char(inputString[0]) +
+                                         int_from_hex_char(inputString[1]));
+    }
+    return int_from_hex_char(inputString[0]);
+}
+
+// Pieces are cut as strtok cuts them; a local cursor stands in for strtok's
+// hidden position, which gives the same text afterwards. A text without any
+// piece gives null rather than an empty table, so that an image text with no
+// record fails instead of assembling to an empty image.
+char** str_split(char* s, const char* ct) {
+    if (s == nullptr || ct == nullptr) {
+        return nullptr;
+    }
+    char** table = nullptr;
+    std::size_t size = 1;
+    std::size_t count = 0;
+    char* cursor = s;
+    for (;;) {
+        cursor += std::strspn(cursor, ct);
+        if (*cursor == '\0') {
+            break;
+        }
+        char* piece = cursor;
+        cursor += std::strcspn(cursor, ct);
+        if (*cursor != '\0') {
+            *cursor++ = '\0';
+        }
+        table = growTable(table, size, count);
+        table[count++] = piece;
+    }
+    if (table != nullptr) {
+        table[count] = nullptr;
+    }
+    return table;
+}
+
+char capitalizeChar(char character) {
+    if (inRange(character, 'a', 'z')) {
+        return static_cast<char>(character - 'a' + 'A');
+    }
+    return character;
+}
+
+std::uint8_t u8_array_from_hex_string(std::uint8_t* outputArray, std::uint32_t arraySize,
+                                      const char* inputString) {
+    const std::size_t digits = std::strlen(inputString);
+    if ((digits + 1) / 2 > arraySize) {
+        return 0;
+    }
+    for (std::size_t k = digits; k-- > 0;) {
+        const std::uint8_t value = int_from_hex_char(inputString[k]);
+        const bool highHalf = k % 2 == 0;
+        outputArray[k / 2] += static_cast<std::uint8_t>(highHalf ? value << 4 : value);
+    }
+    return 1;
+}
