@@ -1,5 +1,7 @@
 #include "StringOperations.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +17,52 @@ constexpr signed char asSigned(char c) {
 
 constexpr bool inRange(char c, char first, char last) {
     return asSigned(c) >= first && asSigned(c) <= last;
+}
+
+constexpr std::uint8_t digitValue(char c) {
+    if (inRange(c, '0', '9')) {
+        return static_cast<std::uint8_t>(c - '0');
+    }
+    if (inRange(c, 'A', 'F')) {
+        return static_cast<std::uint8_t>(c - 'A' + 10);
+    }
+    if (inRange(c, 'a', 'f')) {
+        return static_cast<std::uint8_t>(c - 'a' + 10);
+    }
+    return 0;
+}
+
+// Digit values by character code: every record byte passes through here.
+constexpr std::array<std::uint8_t, 256> DIGIT_VALUES = [] {
+    std::array<std::uint8_t, 256> values{};
+    for (std::size_t code = 0; code < values.size(); ++code) {
+        values[code] = digitValue(static_cast<char>(code));
+    }
+    return values;
+}();
+
+// A single delimiter, the common case, is handled without the general
+// character-set searches, which cost more per piece.
+bool singleDelimiter(const char* ct) { return ct[0] != '\0' && ct[1] == '\0'; }
+
+// The first character at or after `text` that is not a delimiter.
+char* startOfPiece(char* text, const char* ct) {
+    if (singleDelimiter(ct)) {
+        while (*text == ct[0]) {
+            ++text;
+        }
+        return text;
+    }
+    return text + std::strspn(text, ct);
+}
+
+// The delimiter that ends the piece at `piece`, or its terminating NUL.
+char* endOfPiece(char* piece, const char* ct) {
+    if (singleDelimiter(ct)) {
+        char* delimiter = std::strchr(piece, ct[0]);
+        return delimiter != nullptr ? delimiter : piece + std::strlen(piece);
+    }
+    return piece + std::strcspn(piece, ct);
 }
 
 // Grows the split table so that one more entry and the closing null fit;
@@ -36,16 +84,7 @@ char** growTable(char** table, std::size_t& size, std::size_t count) {
 }  // namespace
 
 std::uint8_t int_from_hex_char(char aChar) {
-    if (inRange(aChar, '0', '9')) {
-        return static_cast<std::uint8_t>(aChar - '0');
-    }
-    if (inRange(aChar, 'A', 'F')) {
-        return static_cast<std::uint8_t>(aChar - 'A' + 10);
-    }
-    if (inRange(aChar, 'a', 'f')) {
-        return static_cast<std::uint8_t>(aChar - 'a' + 10);
-    }
-    return 0;
+    return DIGIT_VALUES[static_cast<unsigned char>(aChar)];
 }
 
 std::uint8_t u8_from_hex_string(const char* inputString) {
@@ -71,12 +110,12 @@ char** str_split(char* s, const char* ct) {
     std::size_t count = 0;
     char* cursor = s;
     for (;;) {
-        cursor += std::strspn(cursor, ct);
+        cursor = startOfPiece(cursor, ct);
         if (*cursor == '\0') {
             break;
         }
         char* piece = cursor;
-        cursor += std::strcspn(cursor, ct);
+        cursor = endOfPiece(cursor, ct);
         if (*cursor != '\0') {
             *cursor++ = '\0';
         }

@@ -55,12 +55,22 @@ int sendData(const std::uint8_t* /*dataToSend*/, std::int32_t /*dataToSendLength
     return 0;
 }
 
-int StrRemoveNL(char* str, char ch) {
-    for (char* c = str; *c != '\0'; ++c) {
-        if (*c == '\n' || *c == '\r') {
-            *c = ch;
-        }
+namespace {
+
+void replaceAll(char* text, std::size_t length, char from, char to) {
+    char* end = text + length;
+    for (char* c = text; (c = static_cast<char*>(std::memchr(c, from, end - c))) != nullptr;) {
+        *c++ = to;
     }
+}
+
+}  // namespace
+
+// Measured first, so that replacing by NUL does not shorten the walk.
+int StrRemoveNL(char* str, char ch) {
+    const std::size_t length = std::strlen(str);
+    replaceAll(str, length, '\n', ch);
+    replaceAll(str, length, '\r', ch);
     return 1;
 }
 
@@ -74,16 +84,17 @@ using HexLine = std::array<char, HEX_LINE_BUFFER_SIZE>;
 // line at its line end. False when the record itself (not just what follows
 // its line end) is longer than the buffer holds.
 bool loadRecordLine(HexLine& line, const char* piece) {
+    constexpr std::size_t room = HEX_LINE_BUFFER_SIZE - 2;
+    const std::size_t pieceLength = std::strlen(piece);
+    const std::size_t copied = pieceLength < room ? pieceLength : room;
     line[0] = ':';
-    std::size_t length = 1;
-    for (; length < line.size() - 1 && piece[length - 1] != '\0'; ++length) {
-        line[length] = piece[length - 1];
-    }
-    line[length] = '\0';
+    std::memcpy(line.data() + 1, piece, copied);
+    line[copied + 1] = '\0';
     StrRemoveNL(line.data(), '\0');
-    const char next = piece[length - 1];
-    const bool lineContinues = next != '\0' && next != '\r' && next != '\n';
-    return !(lineContinues && std::strlen(line.data()) == length);
+    if (pieceLength <= room || piece[room] == '\r' || piece[room] == '\n') {
+        return true;
+    }
+    return std::strlen(line.data()) < HEX_LINE_BUFFER_SIZE - 1;
 }
 
 void reportRecord(const char* problem, const HexLine& line) {
@@ -96,33 +107,43 @@ void reportInvalidRecord(const HexLine& line) {
     reportRecord("\r\n intel_hex_line_is_valid \r", line);
 }
 
-// Sets the address base; false for a record without the two address bytes.
+// Field positions of a record line. Once a line has passed the validity
+// test its fields are read directly: testing it again for the address and
+// the data array, and obtaining that array, is needless work per record.
+constexpr std::size_t BYTE_COUNT_POSITION = 1;
+constexpr std::size_t ADDRESS_POSITION = 3;
+constexpr std::size_t DATA_POSITION = 9;
+
+std::uint8_t lineByte(const HexLine& line, std::size_t position) {
+    return u8_from_hex_string(line.data() + position);
+}
+
+std::uint8_t dataLength(const HexLine& line) { return lineByte(line, BYTE_COUNT_POSITION); }
+
+// Sets the address base from data byte 1; false for a record without the two
+// address bytes.
 bool applyExtendedLinearAddress(const HexLine& line, std::uint32_t& memoryOffset) {
-    if (intel_hex_line_data_length(line.data()) < 2) {
+    if (dataLength(line) < 2) {
         return false;
     }
-    std::uint8_t* data = new_u8_data_array_from_intel_hex_string(line.data());
-    if (data != nullptr) {
-        memoryOffset = static_cast<std::uint32_t>(data[1]) << 16;
-        std::free(data);
-    }
+    memoryOffset = std::uint32_t{lineByte(line, DATA_POSITION + 2)} << 16;
     return true;
 }
 
 // Copies the record's bytes to their place; false when any of them, or the
 // length it sets, would lie beyond the image buffer.
 bool placeDataRecord(const HexLine& line, std::uint32_t memoryOffset) {
-    const std::uint32_t address = memoryOffset + intel_hex_line_address(line.data());
-    const std::uint8_t dataLength = intel_hex_line_data_length(line.data());
-    if (address + dataLength > static_cast<std::uint32_t>(CONCAT_BUFFER_SIZE)) {
+    const std::uint32_t address = memoryOffset + 256 * lineByte(line, ADDRESS_POSITION) +
+                                  lineByte(line, ADDRESS_POSITION + 2);
+    const std::uint8_t length = dataLength(line);
+    if (address + length > static_cast<std::uint32_t>(CONCAT_BUFFER_SIZE)) {
         return false;
     }
-    std::uint8_t* data = new_u8_data_array_from_intel_hex_string(line.data());
-    if (data != nullptr) {
-        std::memcpy(gDataConcatenated + address, data, dataLength);
-        gDataConcatenatedLenght = static_cast<std::int32_t>(address);
-        std::free(data);
+    std::uint8_t* destination = gDataConcatenated + address;
+    for (std::size_t i = 0; i < length; ++i) {
+        destination[i] = lineByte(line, DATA_POSITION + 2 * i);
     }
+    gDataConcatenatedLenght = static_cast<std::int32_t>(address);
     return true;
 }
 
@@ -134,12 +155,13 @@ bool assembleRecord(const char* piece, std::uint32_t& memoryOffset) {
         reportInvalidRecord(line);
         return false;
     }
-    if (intel_hex_line_is_extended_linear_address_record(line.data()) != 0 &&
+    const std::uint8_t type = intel_hex_line_record_type(line.data());
+    if (type == INTEL_HEX_RECORD_EXTENDED_LINEAR_ADDRESS &&
         !applyExtendedLinearAddress(line, memoryOffset)) {
         reportInvalidRecord(line);
         return false;
     }
-    if (intel_hex_line_is_data_record(line.data()) != 0 && !placeDataRecord(line, memoryOffset)) {
+    if (type == INTEL_HEX_RECORD_DATA && !placeDataRecord(line, memoryOffset)) {
         reportRecord("\r\n data record beyond the image buffer \r", line);
         return false;
     }
@@ -169,13 +191,25 @@ int ValidateFwAndConcatenateData(char* gHexData) {
     return result;
 }
 
+// Subtracting each byte equals subtracting their sum, modulo 2^32; the sum is
+// taken in fixed-size blocks, which the compiler turns into vector code.
 std::uint32_t computeDataConcatenatedCheckSum() {
-    std::uint32_t checkSum = 0;
-    for (std::int32_t position = 0; position < gDataConcatenatedLenght; ++position) {
-        checkSum -= gDataConcatenated[position];
+    constexpr std::size_t BLOCK = 64;
+    const std::size_t length =
+        gDataConcatenatedLenght > 0 ? static_cast<std::size_t>(gDataConcatenatedLenght) : 0;
+    const std::uint8_t* bytes = gDataConcatenated;
+    std::uint32_t sum = 0;
+    std::size_t position = 0;
+    for (; position + BLOCK <= length; position += BLOCK) {
+        for (std::size_t i = 0; i < BLOCK; ++i) {
+            sum += bytes[position + i];
+        }
     }
-    gDataConcatenatedCheckSum = checkSum;
-    return checkSum;
+    for (; position < length; ++position) {
+        sum += bytes[position];
+    }
+    gDataConcatenatedCheckSum = 0u - sum;
+    return gDataConcatenatedCheckSum;
 }
 
 std::uint8_t createFirmwareFileForWeb() {
