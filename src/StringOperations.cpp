@@ -43,7 +43,9 @@ constexpr std::array<std::uint8_t, 256> DIGIT_VALUES = [] {
 
 // A single delimiter, the common case, is handled without the general
 // character-set searches, which cost more per piece.
-bool singleDelimiter(const char* ct) { return ct[0] != '\0' && ct[1] == '\0'; }
+bool singleDelimiter(const char* ct) {
+    return ct[0] != '\0' && ct[1] == '\0';
+}
 
 // The first character at or after `text` that is not a delimiter.
 char* startOfPiece(char* text, const char* ct) {

@@ -58,9 +58,13 @@ int sendData(const std::uint8_t* /*dataToSend*/, std::int32_t /*dataToSendLength
 namespace {
 
 void replaceAll(char* text, std::size_t length, char from, char to) {
-    char* end = text + length;
-    for (char* c = text; (c = static_cast<char*>(std::memchr(c, from, end - c))) != nullptr;) {
-        *c++ = to;
+    char* const end = text + length;
+    for (char* c = text; c < end; ++c) {
+        c = static_cast<char*>(std::memchr(c, from, static_cast<std::size_t>(end - c)));
+        if (c == nullptr) {
+            return;
+        }
+        *c = to;
     }
 }
 
@@ -118,7 +122,9 @@ std::uint8_t lineByte(const HexLine& line, std::size_t position) {
     return u8_from_hex_string(line.data() + position);
 }
 
-std::uint8_t dataLength(const HexLine& line) { return lineByte(line, BYTE_COUNT_POSITION); }
+std::uint8_t dataLength(const HexLine& line) {
+    return lineByte(line, BYTE_COUNT_POSITION);
+}
 
 // Sets the address base from data byte 1; false for a record without the two
 // address bytes.
