@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "firmware/BinImage.h"
@@ -40,6 +39,11 @@ const std::array<Entry, 3> kEntries{{
     {"K620418_RX_XC7A75_1_07.mcs", K620418_RX_XC7A75_1_07_mcs, sizeof K620418_RX_XC7A75_1_07_mcs,
      5'976'153},
 }};
+
+std::string_view nameOf(const autogen_files& entry) {
+    const auto* end = std::find(entry.filePath, entry.filePath + kFilePathSize, '\0');
+    return {entry.filePath, static_cast<std::size_t>(end - entry.filePath)};
+}
 
 std::string_view textOf(const autogen_files& entry) {
     return {entry.fileData, static_cast<std::size_t>(entry.fileDataLength)};
@@ -93,11 +97,15 @@ std::optional<Record> parseRecord(std::string_view line) {
     if (sum != 0 || bytes[0] + 5u != bytes.size()) {
         return std::nullopt;
     }
-    return Record{bytes[3], static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2]),
+    return Record{bytes[3],
+                  static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2]),
                   {bytes.begin() + 4, bytes.end() - 1}};
 }
 
-enum RecordType : std::uint8_t { kData = 0, kEof = 1, kExtendedLinear = 4, kStartLinear = 5 };
+constexpr std::uint8_t kData = 0;
+constexpr std::uint8_t kEof = 1;
+constexpr std::uint8_t kExtendedLinear = 4;
+constexpr std::uint8_t kStartLinear = 5;
 
 struct Placed {
     std::uint32_t address;
@@ -202,7 +210,7 @@ TEST(Catalogue, EntriesNameTheirFilesInOrder) {
     for (std::size_t i = 0; i < kEntries.size(); ++i) {
         SCOPED_TRACE(kEntries[i].name);
         const auto& entry = AUTOGEN_FILES[i];
-        EXPECT_EQ(std::string_view(entry.filePath), kEntries[i].name);
+        EXPECT_EQ(nameOf(entry), kEntries[i].name);
         EXPECT_EQ(entry.filePathLength, static_cast<signed char>(kEntries[i].name.size()));
         EXPECT_EQ(entry.fileData, kEntries[i].text);
         EXPECT_EQ(entry.fileDataLength, kEntries[i].length);
@@ -227,7 +235,7 @@ TEST(Catalogue, FilePathIsTheNamePaddedWithNul) {
         SCOPED_TRACE(entry.filePath);
         ASSERT_GE(entry.filePathLength, 0);
         const auto nameLength = static_cast<std::size_t>(entry.filePathLength);
-        EXPECT_EQ(strnlen(entry.filePath, kFilePathSize), nameLength);
+        EXPECT_EQ(nameOf(entry).size(), nameLength);
         EXPECT_TRUE(std::all_of(entry.filePath + nameLength, entry.filePath + kFilePathSize,
                                 [](char c) { return c == '\0'; }));
     }
@@ -241,10 +249,10 @@ TEST(Catalogue, EveryLineIsARecordEndingWithCrLf) {
         EXPECT_EQ(entry.fileData[text.size()], '\0');
         for (std::size_t i = 0; i < text.size(); ++i) {
             if (text[i] == '\r') {
-                ASSERT_EQ(text[i + 1], '\n') << "at " << i;
+                ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << "CR alone at " << i;
             }
             if (text[i] == '\n') {
-                ASSERT_EQ(text[i - 1], '\r') << "at " << i;
+                ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "LF alone at " << i;
             }
         }
         for (const auto line : linesOf(text)) {
@@ -267,8 +275,8 @@ TEST(Catalogue, WorkingCopyHoldsTheTextAndSixteenNuls) {
         std::memcpy(copy.get(), entry.fileData, length);
 
         EXPECT_TRUE(std::string_view(copy.get(), length) == textOf(entry));
-        EXPECT_TRUE(std::all_of(copy.get() + length, copy.get() + size,
-                                [](char c) { return c == '\0'; }));
+        EXPECT_TRUE(
+            std::all_of(copy.get() + length, copy.get() + size, [](char c) { return c == '\0'; }));
         EXPECT_EQ(std::strlen(copy.get()), length);
     }
     EXPECT_EQ(AUTOGEN_FILES[kMcu].fileDataLength + kWorkingCopyPadding, 265'675u);
@@ -277,8 +285,9 @@ TEST(Catalogue, WorkingCopyHoldsTheTextAndSixteenNuls) {
 TEST(ReleaseImages, MicrocontrollerImageRecords) {
     const auto s = summarise(textOf(AUTOGEN_FILES[kMcu]));
     ASSERT_EQ(s.records.size(), 5'907u);
-    EXPECT_EQ(s.countByType, (std::map<std::uint8_t, std::size_t>{
-                                 {kData, 5'903}, {kEof, 1}, {kExtendedLinear, 2}, {kStartLinear, 1}}));
+    EXPECT_EQ(s.countByType,
+              (std::map<std::uint8_t, std::size_t>{
+                  {kData, 5'903}, {kEof, 1}, {kExtendedLinear, 2}, {kStartLinear, 1}}));
     EXPECT_EQ(s.extendedLinear, expectedExtendedLinear(0x8000, 2, 32 * 1024 / 16));
     EXPECT_EQ(s.dataNotOf16, (std::vector<Placed>{{0x8001BD40, 2}, {0x8001F190, 8}}));
     EXPECT_EQ(s.dataRanges, (std::vector<Placed>{{0x80008000, 0x8001BD42 - 0x80008000},
@@ -297,8 +306,8 @@ TEST(ReleaseImages, ProgrammableLogicImageRecords) {
         SCOPED_TRACE(AUTOGEN_FILES[position].filePath);
         const auto s = summarise(textOf(AUTOGEN_FILES[position]));
         ASSERT_EQ(s.records.size(), 132'825u);
-        EXPECT_EQ(s.countByType,
-                  (std::map<std::uint8_t, std::size_t>{{kData, 132'791}, {kEof, 1}, {kExtendedLinear, 33}}));
+        EXPECT_EQ(s.countByType, (std::map<std::uint8_t, std::size_t>{
+                                     {kData, 132'791}, {kEof, 1}, {kExtendedLinear, 33}}));
         EXPECT_EQ(s.extendedLinear, expectedExtendedLinear(0x0000, 33, kSegmentSize / 16));
         EXPECT_EQ(s.dataNotOf16, (std::vector<Placed>{{0x206B60, 8}}));
         EXPECT_EQ(s.dataRanges, (std::vector<Placed>{{0, 2'124'648}}));
