@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "VendraFwUpgrade.h"
@@ -35,8 +36,8 @@ void assembleAndCheckSum(benchmark::State& state) {
         benchmark::DoNotOptimize(computeDataConcatenatedCheckSum());
     }
     state.SetBytesProcessed(state.iterations() * entry.fileDataLength);
-    state.counters["length"] = gDataConcatenatedLenght;
-    state.counters["checksum"] = gDataConcatenatedCheckSum;
+    state.SetLabel("length " + std::to_string(gDataConcatenatedLenght) + " checksum " +
+                   std::to_string(gDataConcatenatedCheckSum));
     gDataConcatenated = nullptr;
 }
 

@@ -1,6 +1,5 @@
 #include "StringOperations.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -8,38 +7,6 @@
 #include "Platform.h"
 
 namespace {
-
-// Character codes 0x80 to 0xFF must compare as negative, whatever the
-// signedness of plain char on the target.
-constexpr signed char asSigned(char c) {
-    return static_cast<signed char>(c);
-}
-
-constexpr bool inRange(char c, char first, char last) {
-    return asSigned(c) >= first && asSigned(c) <= last;
-}
-
-constexpr std::uint8_t digitValue(char c) {
-    if (inRange(c, '0', '9')) {
-        return static_cast<std::uint8_t>(c - '0');
-    }
-    if (inRange(c, 'A', 'F')) {
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    }
-    if (inRange(c, 'a', 'f')) {
-        return static_cast<std::uint8_t>(c - 'a' + 10);
-    }
-    return 0;
-}
-
-// Digit values by character code: every record byte passes through here.
-constexpr std::array<std::uint8_t, 256> DIGIT_VALUES = [] {
-    std::array<std::uint8_t, 256> values{};
-    for (std::size_t code = 0; code < values.size(); ++code) {
-        values[code] = digitValue(static_cast<char>(code));
-    }
-    return values;
-}();
 
 // A single delimiter, the common case, is handled without the general
 // character-set searches, which cost more per piece.
@@ -85,20 +52,6 @@ char** growTable(char** table, std::size_t& size, std::size_t count) {
 
 }  // namespace
 
-std::uint8_t int_from_hex_char(char aChar) {
-    return DIGIT_VALUES[static_cast<unsigned char>(aChar)];
-}
-
-std::uint8_t u8_from_hex_string(const char* inputString) {
-    // Only the first two characters matter, so the text is measured no
-    // further than that.
-    if (inputString[0] != '\0' && inputString[1] != '\0') {
-        return static_cast<std::uint8_t>(16 * int_from_hex_char(inputString[0]) +
-                                         int_from_hex_char(inputString[1]));
-    }
-    return int_from_hex_char(inputString[0]);
-}
-
 // Pieces are cut as strtok cuts them; a local cursor stands in for strtok's
 // hidden position, which gives the same text afterwards. A text without any
 // piece gives null rather than an empty table, so that an image text with no
@@ -131,7 +84,7 @@ char** str_split(char* s, const char* ct) {
 }
 
 char capitalizeChar(char character) {
-    if (inRange(character, 'a', 'z')) {
+    if (string_operations_detail::inRange(character, 'a', 'z')) {
         return static_cast<char>(character - 'a' + 'A');
     }
     return character;
