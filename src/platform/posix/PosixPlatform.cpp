@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -169,17 +170,12 @@ void assertModemLines(int fd, int lines) {
     static_cast<void>(::ioctl(fd, TIOCMBIS, &lines));
 }
 
+// True when `events` came or a signal cut the wait short: either way the
+// caller tries again and looks at the clock itself.
 bool waitFor(int fd, short events, int timeoutMs) {
     pollfd entry{fd, events, 0};
-    for (;;) {
-        const int ready = ::poll(&entry, 1, timeoutMs);
-        if (ready >= 0) {
-            return ready > 0;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
-    }
+    const int ready = ::poll(&entry, 1, timeoutMs);
+    return ready > 0 || (ready < 0 && errno == EINTR);
 }
 
 int millisecondsUntil(Clock::time_point deadline) {
@@ -187,9 +183,14 @@ int millisecondsUntil(Clock::time_point deadline) {
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
+// Longer than any read time-out in use; keeps the deadline and poll's
+// millisecond count within range.
+constexpr std::uint64_t kLongestReadMs = std::numeric_limits<int>::max();
+
 std::chrono::milliseconds totalReadTimeout(const COMMTIMEOUTS& timeouts, std::uint32_t count) {
-    return std::chrono::milliseconds(std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} * count +
-                                     timeouts.ReadTotalTimeoutConstant);
+    const std::uint64_t total = std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} * count +
+                                timeouts.ReadTotalTimeoutConstant;
+    return std::chrono::milliseconds(std::min(total, kLongestReadMs));
 }
 
 bool stdinIsTerminal() {
