@@ -18,8 +18,15 @@ std::int32_t gBaudRate = 0;
 std::int32_t gDataConcatenatedLenght = 0;
 std::uint32_t gDataConcatenatedCheckSum = 0;
 
+namespace {
+
+// Zero bytes after the assembly area and after each image text.
+constexpr int BUFFER_TAIL_SIZE = 16;
+
+}  // namespace
+
 void obtainSharedBuffers() {
-    gDataConcatenated = new std::uint8_t[CONCAT_BUFFER_SIZE + 16]();
+    gDataConcatenated = new std::uint8_t[CONCAT_BUFFER_SIZE + BUFFER_TAIL_SIZE]();
     std::fill_n(gDataConcatenated, CONCAT_BUFFER_SIZE, std::uint8_t{0xFF});
     gDataBuffer = new char[DATA_BUFFER_SIZE]();
 }
@@ -65,7 +72,7 @@ bool runManualDialogue() {
     return true;
 }
 
-// Releases what the run obtained, newest use first; the image copies go last.
+// Releases the buffers, then the image copies.
 void releaseRunBuffers() {
     releaseSharedBuffers();
     delete[] gHexFirmware;
