@@ -6,8 +6,10 @@
 #include "IntelHex.h"
 #include "Platform.h"
 #include "StringOperations.h"
+#include "firmware/BinImage.h"
 
 #include <algorithm>
+#include <iterator>
 
 char* gHexFirmware = nullptr;
 char* gHexFPGA_Code = nullptr;
@@ -38,8 +40,16 @@ void releaseSharedBuffers() {
     gDataConcatenated = nullptr;
 }
 
-char* newImageWorkingCopy(int /*catalogueIndex*/) {
-    return nullptr;
+char* newImageWorkingCopy(int catalogueIndex) {
+    if (catalogueIndex < 0 ||
+        static_cast<std::size_t>(catalogueIndex) >= std::size(AUTOGEN_FILES)) {
+        return nullptr;
+    }
+    const autogen_files& image = AUTOGEN_FILES[catalogueIndex];
+    const auto length = static_cast<std::size_t>(std::max(image.fileDataLength, std::int32_t{0}));
+    char* copy = new char[length + BUFFER_TAIL_SIZE]();
+    std::copy_n(image.fileData, length, copy);
+    return copy;
 }
 
 namespace {
