@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <string>
@@ -38,11 +39,9 @@ class CatalogueAssembly : public ::testing::Test {
     }
     void TearDown() override { gDataConcatenated = nullptr; }
 
-    int assemble(int position) {
-        const std::string_view text = textOf(position);
-        std::vector<char> copy(text.begin(), text.end());
-        copy.resize(text.size() + 16, '\0');
-        return ValidateFwAndConcatenateData(copy.data());
+    static int assemble(int position) {
+        const std::unique_ptr<char[]> copy(newImageWorkingCopy(position));
+        return ValidateFwAndConcatenateData(copy.get());
     }
 
     std::vector<std::uint8_t> buffer_;
