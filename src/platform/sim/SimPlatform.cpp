@@ -191,10 +191,15 @@ Micros now() { return state().now; }
 void addSilentPort(int port) { state().ports[port] = Port{}; }
 
 void addUnitPort(int port, FarEnd& farEnd) {
-    state().ports[port] = Port{.kind = PortKind::Unit, .farEnd = &farEnd};
+    Port& added = state().ports[port] = Port{};
+    added.kind = PortKind::Unit;
+    added.farEnd = &farEnd;
 }
 
-void addBusyPort(int port) { state().ports[port] = Port{.kind = PortKind::Busy}; }
+void addBusyPort(int port) {
+    state().ports[port] = Port{};
+    state().ports[port].kind = PortKind::Busy;
+}
 
 void removePort(int port) { state().ports.erase(port); }
 
