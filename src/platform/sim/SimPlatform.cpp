@@ -499,7 +499,8 @@ bool consoleReadInt(int& value) {
     unsigned long long magnitude = 0;
     bool anyDigit = false;
     while (peek() >= '0' && peek() <= '9') {
-        magnitude = std::min(kLimit, magnitude * 10 + static_cast<unsigned>(peek() - '0'));
+        const unsigned digit = static_cast<unsigned>(peek() - '0');
+        magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
         anyDigit = true;
         ++s.inputPos;
     }
