@@ -14,7 +14,7 @@
 namespace unitsim {
 
 class SimLink : public platform::sim::FarEnd {
-public:
+  public:
     explicit SimLink(UnitModel& unit) : unit_(unit) {}
 
     bool receive(Micros at, std::string_view bytes, platform::sim::LineState line) override {
@@ -26,13 +26,13 @@ public:
                                                  platform::sim::LineState hostLine) override {
         std::vector<platform::sim::Arrival> arrivals;
         for (Chunk& chunk : unit_.transmit(until)) {
-            arrivals.push_back(
-                {chunk.at, chunk.baud == hostLine.baud ? std::move(chunk.bytes) : garbled(chunk.bytes)});
+            arrivals.push_back({chunk.at, chunk.baud == hostLine.baud ? std::move(chunk.bytes)
+                                                                      : garbled(chunk.bytes)});
         }
         return arrivals;
     }
 
-private:
+  private:
     UnitModel& unit_;
 };
 

@@ -18,7 +18,9 @@ constexpr std::string_view kLoadFirmware = "%fw -h";
 constexpr std::string_view kReady = "Ready";
 constexpr std::string_view kHugePattern = "0123456789abcdef";
 
-Micros byteTime(std::uint32_t baud) { return kBitTimesPerSecond / baud; }
+Micros byteTime(std::uint32_t baud) {
+    return kBitTimesPerSecond / baud;
+}
 
 template <typename Number>
 std::optional<Number> decimal(std::string_view text) {
@@ -87,35 +89,67 @@ UnitConfig configFor(Variant variant, std::uint32_t baud) {
 
 void applyFault(UnitConfig& config, Fault fault) {
     switch (fault) {
-        case Fault::Silent: config.silent = true; break;
-        case Fault::SecondProbeOnly: config.ignoreFirstProbe = true; break;
+        case Fault::Silent:
+            config.silent = true;
+            break;
+        case Fault::SecondProbeOnly:
+            config.ignoreFirstProbe = true;
+            break;
         case Fault::WrongIdentity:
             config.identity = "Korvan 12G SDI EXTENDER TX OVER COPPER\r\n>>";
             break;
-        case Fault::IdentityOneMore: config.identity += '>'; break;
-        case Fault::DeviceCode3: config.versionReply = "1.0.6 K620418 1.07 3\r\n>>"; break;
-        case Fault::VersionFewerFields: config.versionReply = "1.0.6 K620418 1.07\r\n>>"; break;
+        case Fault::IdentityOneMore:
+            config.identity += '>';
+            break;
+        case Fault::DeviceCode3:
+            config.versionReply = "1.0.6 K620418 1.07 3\r\n>>";
+            break;
+        case Fault::VersionFewerFields:
+            config.versionReply = "1.0.6 K620418 1.07\r\n>>";
+            break;
         case Fault::VersionMultiLine:
             config.versionReply = "1.0.6\r\nK620418\n\r1.07\r\n7\r\n>>";
             break;
         case Fault::VersionLongModel:
             config.versionReply = "1.0.6 K6204180123 1.07 7\r\n>>";
             break;
-        case Fault::NoReady: config.answersReady = false; break;
-        case Fault::LateReady: config.readyDelay = 12'000 * kMillis; break;  // past both time-outs
-        case Fault::SplitReply: config.splitPause = 300 * kMillis; break;  // under every time-out
-        case Fault::WrongSuccess: config.successText = "ERROR"; break;
-        case Fault::HugeReply: config.hugeReplyBytes = 1'100'000; break;
-        case Fault::Chatter: config.chatterPeriod = 100 * kMillis; break;
+        case Fault::NoReady:
+            config.answersReady = false;
+            break;
+        case Fault::LateReady:
+            config.readyDelay = 12'000 * kMillis;
+            break;  // past both time-outs
+        case Fault::SplitReply:
+            config.splitPause = 300 * kMillis;
+            break;  // under every time-out
+        case Fault::WrongSuccess:
+            config.successText = "ERROR";
+            break;
+        case Fault::HugeReply:
+            config.hugeReplyBytes = 1'100'000;
+            break;
+        case Fault::Chatter:
+            config.chatterPeriod = 100 * kMillis;
+            break;
         case Fault::RebootSingleAngle:
             config.rebootText = "[boot] firmware 1.0.7 started\r\n>";
             break;
-        case Fault::RebootNoBracket: config.rebootText = "boot] firmware 1.0.7 started\r\n>>"; break;
-        case Fault::RebootBracketOnly: config.rebootText = "["; break;
-        case Fault::RebootNothing: config.rebootText.clear(); break;
+        case Fault::RebootNoBracket:
+            config.rebootText = "boot] firmware 1.0.7 started\r\n>>";
+            break;
+        case Fault::RebootBracketOnly:
+            config.rebootText = "[";
+            break;
+        case Fault::RebootNothing:
+            config.rebootText.clear();
+            break;
         // Back while the host's first 1 s read after its 138 s wait runs.
-        case Fault::RebootEarly: config.rebootTime = 140'300 * kMillis; break;
-        case Fault::LineDrop: config.dropAfterDataBytes = 15'000; break;  // inside the second block
+        case Fault::RebootEarly:
+            config.rebootTime = 140'300 * kMillis;
+            break;
+        case Fault::LineDrop:
+            config.dropAfterDataBytes = 15'000;
+            break;  // inside the second block
     }
 }
 
@@ -139,10 +173,18 @@ std::string escapeBytes(std::string_view bytes) {
     std::string text;
     for (const char c : bytes) {
         switch (c) {
-            case '\n': text += "\\n"; break;
-            case '\r': text += "\\r"; break;
-            case '"': text += "\\\""; break;
-            case '\\': text += "\\\\"; break;
+            case '\n':
+                text += "\\n";
+                break;
+            case '\r':
+                text += "\\r";
+                break;
+            case '"':
+                text += "\\\"";
+                break;
+            case '\\':
+                text += "\\\\";
+                break;
             default:
                 if (c >= 0x20 && c < 0x7f) {
                     text += c;
@@ -156,8 +198,7 @@ std::string escapeBytes(std::string_view bytes) {
     return text;
 }
 
-UnitModel::UnitModel(UnitConfig config)
-    : config_(std::move(config)), listenBaud_(config_.baud) {}
+UnitModel::UnitModel(UnitConfig config) : config_(std::move(config)), listenBaud_(config_.baud) {}
 
 bool UnitModel::receive(Micros at, std::string_view bytes, Line line) {
     if (lineDown_) {
@@ -203,8 +244,8 @@ std::vector<Chunk> UnitModel::transmit(Micros until) {
         while (out.sent < out.text.size()) {
             const Micros elapsed = until - out.start;
             const auto due = elapsed < 0 ? 0 : static_cast<std::size_t>(elapsed / perByte);
-            const std::size_t count =
-                std::min({kLongestChunk, out.text.size() - out.sent, due > out.sent ? due - out.sent : 0});
+            const std::size_t count = std::min(
+                {kLongestChunk, out.text.size() - out.sent, due > out.sent ? due - out.sent : 0});
             if (count == 0) {
                 return chunks;
             }
@@ -308,7 +349,8 @@ bool UnitModel::takeDataBytes(Micros at, std::string_view bytes, Line line) {
             before += t.data.size();
         }
         if (before + bytes.size() > *config_.dropAfterDataBytes) {
-            const std::size_t kept = *config_.dropAfterDataBytes - std::min(before, *config_.dropAfterDataBytes);
+            const std::size_t kept =
+                *config_.dropAfterDataBytes - std::min(before, *config_.dropAfterDataBytes);
             transfer.data += wrongRate ? garbled(bytes.substr(0, kept)) : bytes.substr(0, kept);
             lineDown_ = true;
             output_.clear();
@@ -425,15 +467,19 @@ std::string UnitModel::report() const {
                 escapeBytes(frame.command) + "\"\n";
     }
     for (const Transfer& transfer : transfers_) {
-        text += "transfer command=\"" + transfer.command + "\" checksum=" +
-                std::to_string(transfer.checksum) + " length=" + std::to_string(transfer.length) +
+        text += "transfer command=\"" + transfer.command +
+                "\" checksum=" + std::to_string(transfer.checksum) +
+                " length=" + std::to_string(transfer.length) +
                 " received=" + std::to_string(transfer.data.size()) +
                 " sum=" + std::to_string(imageChecksum(transfer.data)) + " lines=";
         for (const Line& line : transfer.lines) {
             text += std::to_string(line.baud) + (line.ctsFlow ? "/cts," : "/nocts,");
         }
         text += std::string(" result=") +
-                (transfer.succeeded ? "success" : transfer.complete ? "failure" : "incomplete") + "\n";
+                (transfer.succeeded  ? "success"
+                 : transfer.complete ? "failure"
+                                     : "incomplete") +
+                "\n";
     }
     for (const Violation& v : violations_) {
         text += "violation " + timeText(v.at) + " " + v.what + "\n";

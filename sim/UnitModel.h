@@ -69,18 +69,18 @@ struct UnitConfig {
     std::uint32_t baud = 9600;          // rate it answers commands at
     // Reply to "%fw -v": firmware version, model word, logic version, device code.
     std::string versionReply = "1.0.6 K620418 1.07 7\r\n>>";
-    Micros replyDelay = 20 * kMillis;     // frame end to reply, for the query commands
-    Micros readyDelay = 200 * kMillis;    // frame end to "Ready"
-    Micros successDelay = 200 * kMillis;  // last data byte to the verdict
+    Micros replyDelay = 20 * kMillis;       // frame end to reply, for the query commands
+    Micros readyDelay = 200 * kMillis;      // frame end to "Ready"
+    Micros successDelay = 200 * kMillis;    // last data byte to the verdict
     Micros rebootTime = 145'000 * kMillis;  // end of the verdict to the reboot text
     std::string rebootText = "[boot] firmware 1.0.7 started\r\n>>";
     std::string successText = "SUCCESS";
     std::string failureText = "FAILED";
 
-    bool silent = false;            // answers nothing at all
-    bool ignoreFirstProbe = false;  // the first "%help -c version" gets no answer
-    bool answersReady = true;       // false: "%fw -l" and "%fw -h" get no answer
-    Micros splitPause = 0;          // above 0: every reply in two halves with this pause
+    bool silent = false;             // answers nothing at all
+    bool ignoreFirstProbe = false;   // the first "%help -c version" gets no answer
+    bool answersReady = true;        // false: "%fw -l" and "%fw -h" get no answer
+    Micros splitPause = 0;           // above 0: every reply in two halves with this pause
     std::size_t hugeReplyBytes = 0;  // above 0: every reply replaced by this many bytes
     Micros chatterPeriod = 0;        // above 0: from its first reply on, chatterText this often
     std::string chatterText = ">>";
@@ -130,7 +130,7 @@ std::string garbled(std::string_view bytes);
 std::string escapeBytes(std::string_view bytes);
 
 class UnitModel {
-public:
+  public:
     struct Frame {
         Micros at = 0;
         std::string command;  // without "%%" and "\n\r"
@@ -140,10 +140,10 @@ public:
         std::string command;  // "%fw -l" or "%fw -h"
         std::uint32_t checksum = 0;
         std::uint32_t length = 0;
-        std::string data;          // what arrived so far
-        std::vector<Line> lines;   // every line state the data came in
+        std::string data;         // what arrived so far
+        std::vector<Line> lines;  // every line state the data came in
         bool complete = false;
-        bool succeeded = false;    // successText was sent
+        bool succeeded = false;  // successText was sent
     };
     struct Violation {
         Micros at = 0;
@@ -174,7 +174,7 @@ public:
     // Everything above as text, one item a line (see unit-sim --report).
     std::string report() const;
 
-private:
+  private:
     enum class Mode { Command, Data, Rebooting };
     enum class Action { EnterData, Reboot, BackUp };
     struct Outgoing {

@@ -48,8 +48,12 @@ constexpr std::size_t kReadChunk = 4096;
 volatile std::sig_atomic_t gStop = 0;
 volatile std::sig_atomic_t gReportNow = 0;
 
-void onStop(int) { gStop = 1; }
-void onReport(int) { gReportNow = 1; }
+void onStop(int) {
+    gStop = 1;
+}
+void onReport(int) {
+    gReportNow = 1;
+}
 
 struct Options {
     std::filesystem::path dir;
@@ -105,7 +109,8 @@ std::string unescape(std::string_view text) {
             result += '\r';
         } else if (next == 'n') {
             result += '\n';
-        } else if (next == 'x' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) != 0 &&
+        } else if (next == 'x' && i + 2 < text.size() &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 1])) != 0 &&
                    std::isxdigit(static_cast<unsigned char>(text[i + 2])) != 0) {
             result += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
             i += 2;
@@ -117,11 +122,12 @@ std::string unescape(std::string_view text) {
 }
 
 [[noreturn]] void usage(const std::string& problem) {
-    std::cerr << "unit-sim: " << problem << "\n"
-              << "usage: unit-sim --dir D [--port N] [--rate R] [--variant tx|rx] [--identity TEXT]\n"
-                 "  [--version-reply TEXT] [--reboot-text TEXT] [--reboot-ms MS] [--reply-delay-ms MS]\n"
-                 "  [--ready-delay-ms MS] [--success-delay-ms MS] [--fault NAME]... [--mute]\n"
-                 "  [--report FILE] [--trace]\nfaults:";
+    std::cerr
+        << "unit-sim: " << problem << "\n"
+        << "usage: unit-sim --dir D [--port N] [--rate R] [--variant tx|rx] [--identity TEXT]\n"
+           "  [--version-reply TEXT] [--reboot-text TEXT] [--reboot-ms MS] [--reply-delay-ms MS]\n"
+           "  [--ready-delay-ms MS] [--success-delay-ms MS] [--fault NAME]... [--mute]\n"
+           "  [--report FILE] [--trace]\nfaults:";
     for (const unitsim::FaultName& entry : unitsim::kFaultNames) {
         std::cerr << ' ' << entry.name;
     }
@@ -216,7 +222,7 @@ Options parse(int argc, char** argv) {
 // The pseudo-terminal: the master that the unit talks through and one slave
 // descriptor held open for reading the host's line settings.
 class Pty {
-public:
+  public:
     Pty() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
@@ -272,7 +278,7 @@ public:
         }
     }
 
-private:
+  private:
     [[noreturn]] static void fail(const std::string& what) {
         std::cerr << "unit-sim: " << what << ": " << std::strerror(errno) << '\n';
         std::exit(1);
@@ -299,24 +305,26 @@ void writeReport(const Options& options, const unitsim::UnitModel& unit) {
 void trace(const Options& options, Micros at, std::string_view direction, std::string_view bytes,
            unitsim::Line line) {
     if (options.trace) {
-        std::fprintf(stderr, "%lld.%06lld %s %u cts=%d \"%s\"\n", static_cast<long long>(at / 1'000'000),
-                     static_cast<long long>(at % 1'000'000), std::string(direction).c_str(), line.baud,
-                     line.ctsFlow ? 1 : 0, unitsim::escapeBytes(bytes).c_str());
+        std::fprintf(stderr, "%lld.%06lld %s %u cts=%d \"%s\"\n",
+                     static_cast<long long>(at / 1'000'000), static_cast<long long>(at % 1'000'000),
+                     std::string(direction).c_str(), line.baud, line.ctsFlow ? 1 : 0,
+                     unitsim::escapeBytes(bytes).c_str());
     }
 }
 
 void serve(const Options& options, Pty& pty, unitsim::UnitModel& unit) {
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [start] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                     start)
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - start)
             .count();
     };
     std::array<char, kReadChunk> buffer{};
     while (gStop == 0) {
         int waitMs = kIdlePollMs;
         if (const auto next = unit.nextTransmitTime()) {
-            waitMs = static_cast<int>(std::clamp<Micros>((*next - elapsed()) / 1000 + 1, 0, kIdlePollMs));
+            waitMs = static_cast<int>(
+                std::clamp<Micros>((*next - elapsed()) / 1000 + 1, 0, kIdlePollMs));
         }
         pollfd watched{pty.master(), POLLIN, 0};
         const int ready = poll(&watched, pty.master() >= 0 ? 1 : 0, waitMs);
@@ -342,10 +350,12 @@ void serve(const Options& options, Pty& pty, unitsim::UnitModel& unit) {
         }
         const unitsim::Line line = pty.hostLine();
         for (const unitsim::Chunk& chunk : unit.transmit(elapsed())) {
-            const std::string bytes = chunk.baud == line.baud ? chunk.bytes : unitsim::garbled(chunk.bytes);
+            const std::string bytes =
+                chunk.baud == line.baud ? chunk.bytes : unitsim::garbled(chunk.bytes);
             trace(options, chunk.at, "unit>", bytes, {chunk.baud, false});
             // A host that does not read loses what overflows, as at a real port.
-            [[maybe_unused]] const ssize_t written = write(pty.master(), bytes.data(), bytes.size());
+            [[maybe_unused]] const ssize_t written =
+                write(pty.master(), bytes.data(), bytes.size());
         }
     }
 }
@@ -360,11 +370,11 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path link = options.dir / *device;
 
-    struct sigaction stop{};
+    struct sigaction stop {};
     stop.sa_handler = onStop;
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
-    struct sigaction report{};
+    struct sigaction report {};
     report.sa_handler = onReport;
     sigaction(SIGUSR1, &report, nullptr);
 

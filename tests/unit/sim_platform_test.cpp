@@ -17,7 +17,7 @@ constexpr Micros kMs = 1000;
 
 // A far end that sends fixed arrivals and can hold CTS off or drop the line.
 class ScriptedFarEnd : public sim::FarEnd {
-public:
+  public:
     std::vector<sim::Arrival> pending;
     std::vector<std::string> received;
     std::vector<Micros> receivedAt;
@@ -50,7 +50,9 @@ DCB lineSettings(std::uint32_t baud, bool cts) {
     return dcb;
 }
 
-COMMTIMEOUTS readTimeout(std::uint32_t ms) { return {ms, 0, ms, 0, 0}; }
+COMMTIMEOUTS readTimeout(std::uint32_t ms) {
+    return {ms, 0, ms, 0, 0};
+}
 
 platform::SerialHandle openAt(int port, std::uint32_t baud, bool cts, std::uint32_t timeoutMs) {
     const std::string path = "\\\\.\\COM" + std::to_string(port);
@@ -76,7 +78,7 @@ bool writeText(platform::SerialHandle handle, std::string_view text) {
 }
 
 class SimPlatformTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { sim::reset(); }
     void TearDown() override { sim::reset(); }
 };
@@ -90,8 +92,8 @@ TEST_F(SimPlatformTest, OpenSucceedsOnlyOnPresentFreePorts) {
         const char* path;
         bool opens;
     };
-    const std::vector<Case> cases{{"\\\\.\\COM1", true},  {"\\\\.\\COM2", false},
-                                  {"\\\\.\\COM3", true},  {"\\\\.\\COM4", false},
+    const std::vector<Case> cases{{"\\\\.\\COM1", true},   {"\\\\.\\COM2", false},
+                                  {"\\\\.\\COM3", true},   {"\\\\.\\COM4", false},
                                   {"\\\\.\\COM01", false}, {"COM1", false}};
     for (const Case& c : cases) {
         const platform::SerialHandle handle = platform::serialOpen(c.path);
@@ -113,7 +115,8 @@ TEST_F(SimPlatformTest, OpenPortIsExclusiveUntilClosed) {
 TEST_F(SimPlatformTest, EveryOperationFailsWithoutAPort) {
     char buffer[4] = {};
     std::uint32_t count = 99;
-    for (const platform::SerialHandle handle : {platform::kNoSerialHandle, platform::kInvalidSerialHandle}) {
+    for (const platform::SerialHandle handle :
+         {platform::kNoSerialHandle, platform::kInvalidSerialHandle}) {
         EXPECT_FALSE(platform::serialSetTimeouts(handle, readTimeout(500)));
         EXPECT_FALSE(platform::serialSetState(handle, lineSettings(9600, false)));
         EXPECT_FALSE(platform::serialSetupQueues(handle, 8192, 8192));

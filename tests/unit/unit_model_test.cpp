@@ -23,13 +23,14 @@ constexpr std::uint32_t kBulkChunk = 10240;
 
 // A host that drives the line through the platform calls, as the program does.
 class Host {
-public:
+  public:
     explicit Host(std::uint32_t baud, bool cts = true, std::uint32_t timeoutMs = 1000) {
         handle_ = platform::serialOpen("\\\\.\\COM3");
         EXPECT_NE(handle_, platform::kInvalidSerialHandle);
         setTimeout(timeoutMs);
         setLine(baud, cts);
-        platform::serialPurge(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        platform::serialPurge(handle_,
+                              PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     }
     ~Host() { platform::serialClose(handle_); }
 
@@ -44,8 +45,8 @@ public:
     }
     bool write(std::string_view bytes) {
         std::uint32_t written = 0;
-        return platform::serialWrite(handle_, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
-                                     &written);
+        return platform::serialWrite(handle_, bytes.data(),
+                                     static_cast<std::uint32_t>(bytes.size()), &written);
     }
     std::string read() {
         std::string buffer(1023999, '\0');
@@ -75,7 +76,7 @@ public:
         return true;
     }
 
-private:
+  private:
     platform::SerialHandle handle_{};
     DCB dcb_{};
 };
@@ -124,7 +125,7 @@ UpdateRun runUpdate(std::uint32_t baud, std::string_view logic, std::string_view
 }
 
 class UnitModelTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { sim::reset(); }
     void TearDown() override { sim::reset(); }
 
@@ -151,7 +152,8 @@ int versionFields(std::string reply, int* device = nullptr, std::string* model =
     std::replace(reply.begin(), reply.end(), '\n', ' ');
     int a = 0, b = 0, c = 0, d = 0, e = 0, f = -1;
     char word[64] = {};
-    const int fields = std::sscanf(reply.c_str(), "%d.%d.%d %63s %d.%d %d", &a, &b, &c, word, &d, &e, &f);
+    const int fields =
+        std::sscanf(reply.c_str(), "%d.%d.%d %63s %d.%d %d", &a, &b, &c, word, &d, &e, &f);
     if (device != nullptr) {
         *device = f;
     }
@@ -176,8 +178,8 @@ TEST_F(UnitModelTest, AnswersTheProbeOnlyAtTheRateItListensAt) {
 
 TEST_F(UnitModelTest, AnswersOnlyWellFormedFrames) {
     struct Case {
-        const char* bytes;        // sent before a good "%fw -p" frame
-        bool followingAnswered;   // the good frame still gets its answer
+        const char* bytes;       // sent before a good "%fw -p" frame
+        bool followingAnswered;  // the good frame still gets its answer
     };
     const std::vector<Case> cases{
         {"%fw -v\n\r", true},     // no "%%"
@@ -353,8 +355,8 @@ TEST_F(UnitModelTest, DataIsRefusedUnlessItsChecksumAndLineAreRight) {
         UnitModel& unit = attach({});
         const std::string image = pattern(3000, 5);
         Host host(9600, true, 10000);
-        const std::string announced =
-            c.rightChecksum ? loadCommand("%fw -h", image) : "%fw -h 1 " + std::to_string(image.size());
+        const std::string announced = c.rightChecksum ? loadCommand("%fw -h", image)
+                                                      : "%fw -h 1 " + std::to_string(image.size());
         ASSERT_EQ(host.exchange(announced), "Ready");
         host.setLine(c.dataBaud, c.cts);
         host.setTimeout(1000);
@@ -377,10 +379,15 @@ TEST_F(UnitModelTest, VerdictFaults) {
         // Only the text differs: the unit took the images and reboots.
         {Fault::WrongSuccess, "ERROR", [&](const UpdateRun& r) { return r.secondRead == normal; }},
         {Fault::RebootSingleAngle, "SUCCESS",
-         [](const UpdateRun& r) { return r.secondRead.starts_with("[") && r.secondRead.ends_with("\n>"); }},
+         [](const UpdateRun& r) {
+             return r.secondRead.starts_with("[") && r.secondRead.ends_with("\n>");
+         }},
         {Fault::RebootNoBracket, "SUCCESS",
-         [](const UpdateRun& r) { return !r.secondRead.starts_with("[") && r.secondRead.ends_with(">>"); }},
-        {Fault::RebootBracketOnly, "SUCCESS", [](const UpdateRun& r) { return r.secondRead == "["; }},
+         [](const UpdateRun& r) {
+             return !r.secondRead.starts_with("[") && r.secondRead.ends_with(">>");
+         }},
+        {Fault::RebootBracketOnly, "SUCCESS",
+         [](const UpdateRun& r) { return r.secondRead == "["; }},
         {Fault::RebootNothing, "SUCCESS",
          [](const UpdateRun& r) { return r.firstRead.empty() && r.secondRead.empty(); }},
         {Fault::RebootEarly, "SUCCESS",
@@ -392,8 +399,9 @@ TEST_F(UnitModelTest, VerdictFaults) {
         const UpdateRun run = runUpdate(9600, pattern(20'480, 3), pattern(5000, 4), 9600);
         EXPECT_EQ(run.logicVerdict, c.fault == Fault::WrongSuccess ? "ERROR" : "SUCCESS");
         EXPECT_EQ(run.firmwareVerdict, c.firmwareVerdict);
-        EXPECT_TRUE(c.holds(run)) << static_cast<int>(c.fault) << ": first \"" << sim::escape(run.firstRead)
-                                  << "\" second \"" << sim::escape(run.secondRead) << "\"";
+        EXPECT_TRUE(c.holds(run)) << static_cast<int>(c.fault) << ": first \""
+                                  << sim::escape(run.firstRead) << "\" second \""
+                                  << sim::escape(run.secondRead) << "\"";
     }
 }
 

@@ -26,8 +26,9 @@ constexpr LineState kLineAtOpen{9600, false};
 
 // The rates a serial driver accepts; anything else is refused like a rate
 // the hardware cannot set.
-constexpr std::array<std::uint32_t, 15> kStandardRates{
-    110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+constexpr std::array<std::uint32_t, 15> kStandardRates{110,   300,   600,    1200,   2400,
+                                                       4800,  9600,  14400,  19200,  38400,
+                                                       56000, 57600, 115200, 128000, 256000};
 
 enum class PortKind { Silent, Unit, Busy };
 
@@ -69,8 +70,8 @@ void advance(Micros duration) {
     State& s = state();
     s.now += duration;
     if (s.speed > 0 && duration > 0) {
-        std::this_thread::sleep_for(
-            std::chrono::microseconds(static_cast<Micros>(static_cast<double>(duration) / s.speed)));
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            static_cast<Micros>(static_cast<double>(duration) / s.speed)));
     }
 }
 
@@ -118,7 +119,8 @@ bool isStandardRate(std::uint32_t baud) {
 
 std::string seconds(Micros micros) {
     char text[32];
-    std::snprintf(text, sizeof text, "%" PRId64 ".%06" PRId64, micros / 1'000'000, micros % 1'000'000);
+    std::snprintf(text, sizeof text, "%" PRId64 ".%06" PRId64, micros / 1'000'000,
+                  micros % 1'000'000);
     return text;
 }
 
@@ -137,7 +139,9 @@ std::string lineText(LineState line) {
     return std::to_string(line.baud) + (line.ctsFlow ? " cts=on" : " cts=off");
 }
 
-std::string portName(int port) { return port == 0 ? "no-port" : "COM" + std::to_string(port); }
+std::string portName(int port) {
+    return port == 0 ? "no-port" : "COM" + std::to_string(port);
+}
 
 std::string describe(const Event& e) {
     const std::string port = portName(e.port);
@@ -157,7 +161,8 @@ std::string describe(const Event& e) {
                                : port + " close " + lineText(e.line) +
                                      " read=" + std::to_string(e.timeouts.ReadTotalTimeoutConstant);
         case EventKind::Queues:
-            return port + " queues rx=" + std::to_string(e.value) + " tx=" + std::to_string(e.value2);
+            return port + " queues rx=" + std::to_string(e.value) +
+                   " tx=" + std::to_string(e.value2);
         case EventKind::Timeouts:
             return port + " timeouts interval=" + std::to_string(e.timeouts.ReadIntervalTimeout) +
                    " total=" + std::to_string(e.timeouts.ReadTotalTimeoutConstant) + "+" +
@@ -174,8 +179,8 @@ std::string describe(const Event& e) {
             return port + " write " + lineText(e.line) + " " + shownBytes(e.text) + " in " +
                    seconds(e.duration);
         case EventKind::Read:
-            return port + " read " + std::to_string(e.value) + " -> " + shownBytes(e.text) + " in " +
-                   seconds(e.duration);
+            return port + " read " + std::to_string(e.value) + " -> " + shownBytes(e.text) +
+                   " in " + seconds(e.duration);
         case EventKind::Sleep:
             return "sleep " + std::to_string(e.value) + " ms";
     }
@@ -184,11 +189,17 @@ std::string describe(const Event& e) {
 
 }  // namespace
 
-void reset() { state() = State{}; }
+void reset() {
+    state() = State{};
+}
 
-Micros now() { return state().now; }
+Micros now() {
+    return state().now;
+}
 
-void addSilentPort(int port) { state().ports[port] = Port{}; }
+void addSilentPort(int port) {
+    state().ports[port] = Port{};
+}
 
 void addUnitPort(int port, FarEnd& farEnd) {
     Port& added = state().ports[port] = Port{};
@@ -201,7 +212,9 @@ void addBusyPort(int port) {
     state().ports[port].kind = PortKind::Busy;
 }
 
-void removePort(int port) { state().ports.erase(port); }
+void removePort(int port) {
+    state().ports.erase(port);
+}
 
 void setConsoleInput(std::string text) {
     state().input = std::move(text);
@@ -212,7 +225,9 @@ std::string_view pendingConsoleInput() {
     return std::string_view(state().input).substr(state().inputPos);
 }
 
-void setPacing(double speed) { state().speed = speed; }
+void setPacing(double speed) {
+    state().speed = speed;
+}
 
 void setTraceCallback(std::function<void(const Event&)> callback) {
     state().trace = std::move(callback);
@@ -226,7 +241,9 @@ std::optional<LineState> openPortLine(int port) {
     return found->second.line;
 }
 
-const std::vector<Event>& transcript() { return state().events; }
+const std::vector<Event>& transcript() {
+    return state().events;
+}
 
 std::string renderEvent(const Event& event) {
     return seconds(event.at) + " " + describe(event) + (event.ok ? "" : " failed");
@@ -245,12 +262,24 @@ std::string escape(std::string_view bytes) {
     std::string text;
     for (const char c : bytes) {
         switch (c) {
-            case '\n': text += "\\n"; break;
-            case '\r': text += "\\r"; break;
-            case '\b': text += "\\b"; break;
-            case '\t': text += "\\t"; break;
-            case '"': text += "\\\""; break;
-            case '\\': text += "\\\\"; break;
+            case '\n':
+                text += "\\n";
+                break;
+            case '\r':
+                text += "\\r";
+                break;
+            case '\b':
+                text += "\\b";
+                break;
+            case '\t':
+                text += "\\t";
+                break;
+            case '"':
+                text += "\\\"";
+                break;
+            case '\\':
+                text += "\\\\";
+                break;
             default:
                 if (c >= 0x20 && c < 0x7f) {
                     text += c;

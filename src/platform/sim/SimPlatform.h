@@ -50,7 +50,7 @@ struct Arrival {
 // far as the host's actions go; a far end must produce its output without
 // knowing the host's future actions.
 class FarEnd {
-public:
+  public:
     virtual ~FarEnd() = default;
     // The host finished writing `bytes` at `at` with its line in state
     // `line`. False when the line is down: the host's write fails.
