@@ -12,17 +12,13 @@
 #include "VendraFwUpgrade.h"
 
 class SimRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        platform::sim::reset();
-        ComPortAPI_RestoreInitialState();
-        gComPortNumber = 0;
-        gBaudRate = 0;
-        gDataConcatenatedLenght = 0;
-        gDataConcatenatedCheckSum = 0;
-    }
+  protected:
+    void SetUp() override { startRow(); }
 
+    // The simulated platform is reset before the port is closed: a far end
+    // may be gone by now (one per row of a table test).
     void TearDown() override {
+        platform::sim::reset();
         ComPortAPI_RestoreInitialState();
         releaseSharedBuffers();
         delete[] gHexFirmware;
@@ -30,6 +26,20 @@ protected:
         delete[] gHexFPGA_Code;
         gHexFPGA_Code = nullptr;
         platform::sim::reset();
+    }
+
+    // A fresh start for one run, or one row of a table test: no ports, the
+    // serial layer and the globals at their start values. The shared buffers
+    // and the microcontroller working copy stay.
+    static void startRow() {
+        delete[] gHexFPGA_Code;
+        gHexFPGA_Code = nullptr;
+        platform::sim::reset();
+        ComPortAPI_RestoreInitialState();
+        gComPortNumber = 0;
+        gBaudRate = 0;
+        gDataConcatenatedLenght = 0;
+        gDataConcatenatedCheckSum = 0;
     }
 
     // The buffers and the microcontroller working copy, as the program entry

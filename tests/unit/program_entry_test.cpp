@@ -1,0 +1,166 @@
+// The whole console run on the simulated platform, byte for byte: discovery
+// or the manual dialogue, the update sequence on the settled port, the final
+// message and the exit status.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ComPortAPI.h"
+#include "SimLink.h"
+#include "SimPlatform.h"
+#include "SimRun.h"
+#include "UnitModel.h"
+#include "VendraFwUpgrade.h"
+
+namespace {
+
+namespace sim = platform::sim;
+using sim::EventKind;
+
+const std::string kBanner =
+    "\n\rYou are about to upload the firmware version 1.0.7"
+    "\n\r\n\rDetecting COM port and Baud Rate..................";
+const std::string kAskPort = std::string("FAILED") + "\n\r\n\rEnter the COM port number : ";
+const std::string kPressKey = "\r\nPress any key to exit";
+const std::string kUpdateFailed = "\n\rERROR: The update was not successful.\r\n";
+// A unit whose programmable-logic device is refused: the update sequence
+// ends after the version query.
+const std::string kRefusedUnit =
+    std::string("Checking firmware version ..............  1.00.06 \r\n") +
+    "Checking fpga version ..................  K620418 1.07  device:3\r\n" +
+    "Checking product .......... " + "FAILED, Unknown product\r\n";
+
+std::string opening(int port) {
+    return "\r\nOpening COM" + std::to_string(port) + "....................";
+}
+std::string askRate(int rate) {
+    return std::string("OK\r\n") +
+           "\n\r\n\rEnter the BAUD RATE       : " + "\r\nSetting baud rate at " +
+           std::to_string(rate) + "..........";
+}
+
+class ProgramEntry : public SimRun {};
+
+struct EntryCase {
+    const char* name;
+    std::optional<int> silentPort;
+    std::optional<int> unitPort;  // a unit at 9600 that reports device code 3
+    std::string input;
+    std::string console;
+    int status;
+};
+
+TEST_F(ProgramEntry, RunsEndAtTheKeyPressWithTheirStatus) {
+    const std::vector<EntryCase> cases{
+        {"operator's port refused", std::nullopt, std::nullopt, "7\n",
+         kBanner + kAskPort + opening(7) + "ERROR: Opening COM7 failed !" + kPressKey, -1},
+        {"operator's rate refused", 40, std::nullopt, "40\n12345\n",
+         kBanner + kAskPort + opening(40) + askRate(12345) + kPressKey, -1},
+        {"operator's port and rate accepted", std::nullopt, 40, "40\n9600\n",
+         kBanner + kAskPort + opening(40) + askRate(9600) + "OK\r\n" + kRefusedUnit +
+             kUpdateFailed + kPressKey,
+         1},
+        {"unit found by discovery: no questions", std::nullopt, 3, "",
+         kBanner + "OK\r\n" + "COM PORT Number : 3" + "\r\nBaud rate       : 9600 \r\n\r\n" +
+             kRefusedUnit + kUpdateFailed + kPressKey,
+         1},
+    };
+    for (const EntryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        startRow();
+        unitsim::UnitConfig config = unitsim::configFor(unitsim::Variant::Tx, 9600);
+        unitsim::applyFault(config, unitsim::Fault::DeviceCode3);
+        unitsim::UnitModel unit(config);
+        unitsim::SimLink link(unit);
+        if (c.silentPort) {
+            sim::addSilentPort(*c.silentPort);
+        }
+        if (c.unitPort) {
+            sim::addUnitPort(*c.unitPort, link);
+        }
+        sim::setConsoleInput(c.input);
+
+        EXPECT_EQ(runVendraFwUpgrade(), c.status);
+
+        EXPECT_EQ(sim::consoleText(), c.console) << sim::escape(sim::consoleText());
+        ASSERT_FALSE(sim::transcript().empty());
+        EXPECT_EQ(sim::transcript().back().kind, EventKind::Key) << "the key press ends the run";
+        EXPECT_EQ(sim::events(EventKind::Key).size(), 1u);
+        for (const int port : {3, 7, 40}) {
+            EXPECT_FALSE(sim::openPortLine(port).has_value()) << "COM" << port << " left open";
+        }
+        EXPECT_EQ(gDataBuffer, nullptr);
+        EXPECT_EQ(gDataConcatenated, nullptr);
+        EXPECT_EQ(gHexFirmware, nullptr);
+        EXPECT_EQ(gHexFPGA_Code, nullptr);
+
+        // A port that was opened is closed before the final message.
+        if (c.silentPort || c.unitPort) {
+            std::vector<std::string> textsAfterClose;
+            bool closed = false;
+            for (const sim::Event& event : sim::transcript()) {
+                if (event.kind == EventKind::Close) {
+                    closed = true;
+                    textsAfterClose.clear();
+                } else if (event.kind == EventKind::Console) {
+                    textsAfterClose.push_back(event.text);
+                }
+            }
+            const std::string finalMessage = c.status == -1 ? "" : kUpdateFailed;
+            EXPECT_TRUE(closed);
+            EXPECT_EQ(textsAfterClose, (std::vector<std::string>{finalMessage, kPressKey}));
+        }
+        // The update sequence talks with CTS flow control on.
+        if (c.unitPort) {
+            ASSERT_FALSE(unit.frames().empty());
+            EXPECT_EQ(unit.frames().back().command, "%fw -v");
+            EXPECT_EQ(unit.frames().back().line, (unitsim::Line{9600, true}));
+        }
+    }
+}
+
+// After a failed discovery the operator's port opens at the rate discovery
+// left stored: 1200 when any port passed the existence test, else the initial
+// 9600. The operator's rate is applied afterwards, without a new setting when
+// it is the same.
+TEST_F(ProgramEntry, RateLeftByDiscoveryOpensTheOperatorsPort) {
+    struct Case {
+        const char* name;
+        bool silentCom1;
+        int operatorRate;
+        std::vector<std::uint32_t> rates;  // applied to the operator's port, CTS off
+    };
+    const std::vector<Case> cases{
+        {"COM1 probed, operator keeps 1200", true, 1200, {1200}},
+        {"COM1 probed, operator asks 9600", true, 9600, {1200, 9600}},
+        {"nothing probed, operator keeps 9600", false, 9600, {9600}},
+        {"nothing probed, operator asks 1200", false, 1200, {9600, 1200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startRow();
+        if (c.silentCom1) {
+            sim::addSilentPort(1);
+        }
+        sim::addSilentPort(40);
+        sim::setConsoleInput("40\n" + std::to_string(c.operatorRate) + "\n");
+
+        runVendraFwUpgrade();
+
+        std::vector<std::uint32_t> rates;
+        for (const sim::Event& state : sim::events(EventKind::State, 40)) {
+            if (!state.line.ctsFlow) {
+                rates.push_back(state.line.baud);
+            }
+        }
+        EXPECT_EQ(rates, c.rates);
+        const std::string console = sim::consoleText();
+        EXPECT_NE(console.find(opening(40) + askRate(c.operatorRate) + "OK\r\n"), std::string::npos)
+            << sim::escape(console);
+    }
+}
+
+}  // namespace
