@@ -112,6 +112,7 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
     const std::string identity = kTxIdentity;
     const std::string head = identity.substr(0, 20);
     const std::string tail = identity.substr(20);
+    const std::string withNul = std::string(1, '\0') + "junk";
     const std::vector<ReplyCase> cases{
         {"exact reply", {{100 * kMs, identity}}, 1, 1, {identity, ""}},
         {"two pieces, the second in the next read",
@@ -121,6 +122,13 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
          {head, tail, ""}},
         {"one character more", {{100 * kMs, identity + ">"}}, 1, 0, {identity + ">", ""}},
         {"one character less", {{100 * kMs, identity.substr(1)}}, 1, 0, {identity.substr(1), ""}},
+        // A piece counts up to its first NUL byte.
+        {"NUL after the text", {{100 * kMs, identity + withNul}}, 1, 1, {identity + withNul, ""}},
+        {"piece that starts with NUL",
+         {{100 * kMs, withNul}, {1500 * kMs, identity}},
+         1,
+         1,
+         {withNul, identity, ""}},
         {"other text, validation off, read to the end",
          {{100 * kMs, head}, {1500 * kMs, tail}},
          0,
