@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
