@@ -9,10 +9,21 @@
 
 #include "FileAPI.h"
 #include "ScratchDirectory.h"
+#include "SimPlatform.h"
 
 namespace {
 
 constexpr int kBinary = 1;
+constexpr char kNoSuchFile[] = "ERROR: File does not exists\n";
+constexpr char kNoFileOpen[] = "ERROR: File does not exists or Not opened !\n";
+
+std::string times(int count, const std::string& line) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += line;
+    }
+    return text;
+}
 
 const std::uint8_t* bytes(const std::string& text) {
     return reinterpret_cast<const std::uint8_t*>(text.data());
@@ -24,6 +35,7 @@ std::uint32_t size32(const std::string& text) {
 
 class FileApiTest : public ::testing::Test {
   protected:
+    void SetUp() override { platform::sim::reset(); }
     ScratchDirectory dir;
     std::string pathOf(const std::string& name) const { return (dir / name).string(); }
 };
@@ -38,6 +50,7 @@ TEST_F(FileApiTest, WritesAndCloseNeedAnOpenFile) {
     EXPECT_EQ(FileAPI_CloseFile(), 0);
     EXPECT_EQ(FileAPI_writeToFile("late"), 0);
     EXPECT_EQ(readWholeFile(dir / "a.bin"), "");
+    EXPECT_EQ(platform::sim::consoleText(), times(5, kNoFileOpen));
 }
 
 TEST_F(FileApiTest, EachOpenFailsWhereTheFileCannotBeOpened) {
@@ -48,6 +61,7 @@ TEST_F(FileApiTest, EachOpenFailsWhereTheFileCannotBeOpened) {
     EXPECT_EQ(FileAPI_OpenFile_ToRead(pathOf("absent.txt").c_str(), 0), 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "absent.bin"));
     EXPECT_EQ(FileAPI_CloseFile(), 0);
+    EXPECT_EQ(platform::sim::consoleText(), times(4, kNoSuchFile) + kNoFileOpen);
 }
 
 TEST_F(FileApiTest, AFailedOpenLeavesNoFileCurrent) {
@@ -56,6 +70,7 @@ TEST_F(FileApiTest, AFailedOpenLeavesNoFileCurrent) {
     EXPECT_EQ(FileAPI_OpenFile_ToRead(pathOf("absent.bin").c_str(), kBinary), 0);
     EXPECT_EQ(FileAPI_writeToFile("lost"), 0);
     EXPECT_EQ(FileAPI_CloseFile(), 0);
+    EXPECT_EQ(platform::sim::consoleText(), kNoSuchFile + times(2, kNoFileOpen));
 }
 
 TEST_F(FileApiTest, CreateEmptiesAndAppendAddsInEveryMode) {
@@ -79,6 +94,7 @@ TEST_F(FileApiTest, CreateEmptiesAndAppendAddsInEveryMode) {
         ASSERT_EQ(FileAPI_OpenFile_ToRead(file.c_str(), isBinary), 1);
         EXPECT_EQ(FileAPI_CloseFile(), 1);
     }
+    EXPECT_EQ(platform::sim::consoleText(), "");
 }
 
 TEST_F(FileApiTest, ContentIsWrittenUnchanged) {
@@ -90,9 +106,11 @@ TEST_F(FileApiTest, ContentIsWrittenUnchanged) {
     EXPECT_EQ(FileAPI_writeToFile(""), 1);
     EXPECT_EQ(FileAPI_CloseFile(), 1);
     EXPECT_EQ(readWholeFile(dir / "data.bin"), "100% %s %n\r\n" + binary);
+    EXPECT_EQ(platform::sim::consoleText(), "");
 }
 
-// A stream opened for reading refuses every write, as a full disk would.
+// A stream opened for reading refuses every write, as a full disk would. The
+// failure is the result alone: there is a file open, so no text applies.
 TEST_F(FileApiTest, ARefusedWriteIsAFailure) {
     writeWholeFile(dir / "read.bin", "keep");
     ASSERT_EQ(FileAPI_OpenFile_ToRead(pathOf("read.bin").c_str(), kBinary), 1);
@@ -101,6 +119,7 @@ TEST_F(FileApiTest, ARefusedWriteIsAFailure) {
     EXPECT_EQ(FileAPI_writeToFileBinary(bytes("more"), 0), 1);
     EXPECT_EQ(FileAPI_CloseFile(), 1);
     EXPECT_EQ(readWholeFile(dir / "read.bin"), "keep");
+    EXPECT_EQ(platform::sim::consoleText(), "");
 }
 
 // Sets a file size limit for the rest of the process: in a child process only.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ScratchDirectory.h"
+#include "SimPlatform.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
@@ -19,6 +20,9 @@ namespace {
 constexpr char kWebFile[] = "FwToUpload.bin";
 constexpr char kFixedHeader[] = "KorVan\r\n620418\r\n1.0.7\r\n";
 constexpr std::size_t kBodyLine = 928;
+constexpr char kPressAnyKey[] = "\r\nPress any key to exit";
+constexpr char kNoSuchFile[] = "ERROR: File does not exists\n";
+constexpr char kNoFileOpen[] = "ERROR: File does not exists or Not opened !\n";
 
 std::string hexByte(unsigned value) {
     char text[3];
@@ -144,9 +148,23 @@ std::string bodyText(const WebFile& parts) {
     return text;
 }
 
+// What a run prints once the image text has been assembled.
+std::string summaryOf(const std::vector<std::uint8_t>& image) {
+    const std::string checksum = std::to_string(checksumOf(image.data(), image.size()));
+    return "\r\n Firmware data is valid !\r\n\r\n Firmware CheckSum = " + checksum +
+           " !\r\n\r\n Firmware CheckSum u = " + checksum +
+           " !\r\n\r\n Firmware data length = " + std::to_string(image.size()) + " !\r\n";
+}
+
+std::size_t keysTaken() {
+    return platform::sim::events(platform::sim::EventKind::Key).size();
+}
+
 class WebFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        platform::sim::reset();
+        platform::sim::setConsoleInput("k");
         obtainSharedBuffers();
         dir.enter();
     }
@@ -207,6 +225,15 @@ TEST_F(WebFileTest, BodyLinesForImagesAroundOneLine) {
     }
 }
 
+TEST_F(WebFileTest, ConsoleOfARunEndsWithOneKey) {
+    const std::vector<std::uint8_t> image = imageOf(1500);
+    useImageText(intelHexOf(image));
+    ASSERT_EQ(createFirmwareFileForWeb(), 1);
+    EXPECT_EQ(platform::sim::consoleText(), summaryOf(image) + kPressAnyKey);
+    EXPECT_EQ(keysTaken(), 1u);
+    EXPECT_EQ(platform::sim::pendingConsoleInput(), "");
+}
+
 TEST_F(WebFileTest, LargestImageThatFitsIsWrittenInFull) {
     const std::vector<std::uint8_t> image = imageOf(460797);
     useImageText(intelHexOf(image));
@@ -217,9 +244,13 @@ TEST_F(WebFileTest, LargestImageThatFitsIsWrittenInFull) {
 }
 
 TEST_F(WebFileTest, ImageTooLargeToEncodeLeavesNoFile) {
-    useImageText(intelHexOf(imageOf(460798)));
+    const std::vector<std::uint8_t> image = imageOf(460798);
+    useImageText(intelHexOf(image));
     EXPECT_EQ(createFirmwareFileForWeb(), 0);
     EXPECT_FALSE(std::filesystem::exists(kWebFile));
+    EXPECT_EQ(platform::sim::consoleText(),
+              summaryOf(image) + "\r\n ERROR BASE 64 !\r\n" + kPressAnyKey);
+    EXPECT_EQ(keysTaken(), 1u);
 }
 
 TEST_F(WebFileTest, AnEmptyImageGivesTheHeaderAlone) {
@@ -227,6 +258,7 @@ TEST_F(WebFileTest, AnEmptyImageGivesTheHeaderAlone) {
     useImageText(record(0x00, 0, onlyRecord, 4) + ":00000001FF\r\n");
     ASSERT_EQ(createFirmwareFileForWeb(), 1);
     EXPECT_EQ(readWholeFile(kWebFile), std::string(kFixedHeader) + "0\r\n0\r\n");
+    EXPECT_EQ(platform::sim::consoleText(), summaryOf({}) + kPressAnyKey);
 }
 
 TEST_F(WebFileTest, AnExistingFileIsReplaced) {
@@ -242,6 +274,19 @@ TEST_F(WebFileTest, InvalidImageTextLeavesTheFileAlone) {
     useImageText(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF01\r\n:00000001FF\r\n");
     EXPECT_EQ(createFirmwareFileForWeb(), 0);
     EXPECT_EQ(readWholeFile(kWebFile), "earlier file");
+    EXPECT_EQ(platform::sim::consoleText(),
+              "\r\n intel_hex_line_is_valid \r\n"
+              ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF01\r\n"
+              "\r\nERROR: Firmware data is not valid !\r\n");
+    EXPECT_EQ(keysTaken(), 0u);
+}
+
+// Both openings fail: one text for the create, the header write and the
+// close, then one for the second opening, each of the three body writes and
+// the close.
+std::string consoleWithoutFile(const std::vector<std::uint8_t>& image) {
+    return summaryOf(image) + kNoSuchFile + kNoFileOpen + kNoFileOpen + kNoSuchFile + kNoFileOpen +
+           kNoFileOpen + kNoFileOpen + kNoFileOpen + kPressAnyKey;
 }
 
 TEST_F(WebFileTest, NoFileWhereItCannotBeCreated) {
@@ -249,17 +294,21 @@ TEST_F(WebFileTest, NoFileWhereItCannotBeCreated) {
     std::filesystem::create_directory(gone);
     std::filesystem::current_path(gone);
     std::filesystem::remove(gone);
-    useImageText(intelHexOf(imageOf(1500)));
+    const std::vector<std::uint8_t> image = imageOf(1500);
+    useImageText(intelHexOf(image));
     EXPECT_EQ(createFirmwareFileForWeb(), 0);
     std::filesystem::current_path(dir.path());
     EXPECT_FALSE(std::filesystem::exists(gone));
+    EXPECT_EQ(platform::sim::consoleText(), consoleWithoutFile(image));
 }
 
 TEST_F(WebFileTest, ADirectoryInTheFilesPlaceIsKept) {
     std::filesystem::create_directory(kWebFile);
-    useImageText(intelHexOf(imageOf(1500)));
+    const std::vector<std::uint8_t> image = imageOf(1500);
+    useImageText(intelHexOf(image));
     EXPECT_EQ(createFirmwareFileForWeb(), 0);
     EXPECT_TRUE(std::filesystem::is_directory(kWebFile));
+    EXPECT_EQ(platform::sim::consoleText(), consoleWithoutFile(image));
 }
 
 // In a child process: the file may grow to `limit` bytes only. Exit status 0
