@@ -104,8 +104,8 @@ Options parse(int argc, char** argv) {
             options.trace = true;
             continue;
         }
-        const bool takesValue = option == "--variant" || option == "--port" ||
-                                option == "--rate" || option == "--speed" || option == "--fault";
+        const bool takesValue = option == "--variant" || option == "--port" || option == "--rate" ||
+                                option == "--speed" || option == "--fault";
         if (!takesValue) {
             refuse("unknown option " + std::string(option));
         }
