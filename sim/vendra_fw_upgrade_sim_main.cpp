@@ -53,7 +53,7 @@ void printUsage(std::ostream& out) {
            "  --variant  tx (default) or rx\n"
            "  --speed    virtual seconds per real second (default "
         << kDefaultSpeed
-        << "); max: no pacing\n"
+        << "); 0 or max: no pacing\n"
            "  --fault    a fault of the unit, repeatable:";
     for (const unitsim::FaultName& entry : unitsim::kFaultNames) {
         out << ' ' << entry.name;
@@ -86,8 +86,8 @@ double speedFactor(const std::string& text) {
     }
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !(value > 0)) {
-        refuse("bad value for --speed: " + text + " (a number above 0, or max)");
+    if (text.empty() || *end != '\0' || !(value >= 0)) {
+        refuse("bad value for --speed: " + text + " (a number, 0 or max for no pacing)");
     }
     return value;
 }
