@@ -393,6 +393,8 @@ int updateFirmware() {
         return 0;
     }
     const int page_idx = *variant == UnitVariant::TX ? 1 : 2;
+    // A sequence run again in the same process replaces the copy it made before.
+    delete[] gHexFPGA_Code;
     gHexFPGA_Code = newImageWorkingCopy(page_idx);
 
     const ImageUpload programmableLogic{
