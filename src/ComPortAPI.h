@@ -22,4 +22,9 @@ int ComPortAPI_SetReadingTimeoutInMs(int timeoutInMs);
 int ComPortAPI_SetBaudRate(int baudrate);
 int ComPortAPI_SetHardwareFlowControl(int isEnable);
 
+// Back to the state at program start: the port closed, no handle, both records
+// at their initial values. For tests that run the layer more than once in one
+// process.
+void ComPortAPI_RestoreInitialState();
+
 #endif

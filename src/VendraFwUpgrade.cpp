@@ -1,11 +1,22 @@
 #include "VendraFwUpgrade.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "ComPortAPI.h"
 #include "Encoder.h"
 #include "FileAPI.h"
 #include "IntelHex.h"
 #include "Platform.h"
 #include "StringOperations.h"
+#include "firmware/BinImage.h"
 
 char* gHexFirmware = nullptr;
 char* gHexFPGA_Code = nullptr;
@@ -16,38 +27,472 @@ std::int32_t gBaudRate = 0;
 std::int32_t gDataConcatenatedLenght = 0;
 std::uint32_t gDataConcatenatedCheckSum = 0;
 
+namespace {
+
+// Zero bytes after the assembly area and after each image text.
+constexpr int BUFFER_TAIL_SIZE = 16;
+
+}  // namespace
+
 void obtainSharedBuffers() {
+    gDataConcatenated = new std::uint8_t[CONCAT_BUFFER_SIZE + BUFFER_TAIL_SIZE]();
+    std::fill_n(gDataConcatenated, CONCAT_BUFFER_SIZE, std::uint8_t{0xFF});
+    gDataBuffer = new char[DATA_BUFFER_SIZE]();
 }
 
 void releaseSharedBuffers() {
+    delete[] gDataBuffer;
+    gDataBuffer = nullptr;
+    delete[] gDataConcatenated;
+    gDataConcatenated = nullptr;
 }
 
-char* newImageWorkingCopy(int /*catalogueIndex*/) {
-    return nullptr;
+char* newImageWorkingCopy(int catalogueIndex) {
+    if (catalogueIndex < 0 ||
+        static_cast<std::size_t>(catalogueIndex) >= std::size(AUTOGEN_FILES)) {
+        return nullptr;
+    }
+    const autogen_files& image = AUTOGEN_FILES[catalogueIndex];
+    const auto length = static_cast<std::size_t>(std::max(image.fileDataLength, std::int32_t{0}));
+    char* copy = new char[length + BUFFER_TAIL_SIZE]();
+    std::copy_n(image.fileData, length, copy);
+    return copy;
 }
+
+namespace {
+
+constexpr int EXIT_STATUS_UPDATED = 0;
+constexpr int EXIT_STATUS_UPDATE_FAILED = 1;
+constexpr int EXIT_STATUS_DIALOGUE_FAILED = -1;
+
+// Asks the operator for the port and the baud rate and opens the port with
+// them. False, after the final message, when either is refused.
+bool runManualDialogue() {
+    platform::consoleWrite("FAILED");
+    platform::consoleWrite("\n\r\n\rEnter the COM port number : ");
+    platform::consoleReadInt(gComPortNumber);
+    platform::consolePrintf("\r\nOpening COM%d....................", gComPortNumber);
+    if (ComPortAPI_OpenCOM(gComPortNumber) == 0) {
+        dipsplayLastMessageToUserBeforeExit("");
+        return false;
+    }
+    platform::consoleWrite("OK\r\n");
+    platform::consoleWrite("\n\r\n\rEnter the BAUD RATE       : ");
+    platform::consoleReadInt(gBaudRate);
+    platform::consolePrintf("\r\nSetting baud rate at %d..........", gBaudRate);
+    if (ComPortAPI_SetBaudRate(gBaudRate) == 0) {
+        ComPortAPI_CloseCOM();
+        dipsplayLastMessageToUserBeforeExit("");
+        return false;
+    }
+    platform::consoleWrite("OK\r\n");
+    return true;
+}
+
+// Releases the buffers, then the image copies.
+void releaseRunBuffers() {
+    releaseSharedBuffers();
+    delete[] gHexFirmware;
+    gHexFirmware = nullptr;
+    delete[] gHexFPGA_Code;
+    gHexFPGA_Code = nullptr;
+}
+
+}  // namespace
 
 int runVendraFwUpgrade() {
+    platform::consoleSetUp();
+    gHexFirmware = newImageWorkingCopy(0);
+    obtainSharedBuffers();
+
+    platform::consolePrintf("\n\rYou are about to upload the firmware version %s",
+                            FIRMWARE_VERSION_TO_UPLOAD);
+    platform::consoleWrite("\n\r\n\rDetecting COM port and Baud Rate..................");
+
+    // Ports opened while probing and the operator's port run without CTS flow
+    // control; no port is open yet, so this only changes the stored settings.
+    ComPortAPI_SetHardwareFlowControl(0);
+    if (detectComPortAndBaudrate() != 0) {
+        platform::consoleWrite("OK\r\n");
+        platform::consolePrintf("COM PORT Number : %d", gComPortNumber);
+        platform::consolePrintf("\r\nBaud rate       : %d \r\n\r\n", gBaudRate);
+    } else if (!runManualDialogue()) {
+        // The process ends here; releasing the buffers first keeps a run inside
+        // a longer-lived process from holding them.
+        releaseRunBuffers();
+        return EXIT_STATUS_DIALOGUE_FAILED;
+    }
+    ComPortAPI_SetHardwareFlowControl(1);
+
+    const bool updated = updateFirmware() != 0;
+    ComPortAPI_CloseCOM();
+    dipsplayLastMessageToUserBeforeExit(updated ? ""
+                                                : "\n\rERROR: The update was not successful.\r\n");
+    releaseRunBuffers();
+    return updated ? EXIT_STATUS_UPDATED : EXIT_STATUS_UPDATE_FAILED;
+}
+
+void dipsplayLastMessageToUserBeforeExit(const char* lastMessage) {
+    platform::consoleWrite(lastMessage);
+    platform::consoleWrite("\r\nPress any key to exit");
+    platform::consoleWaitKey();
+}
+
+namespace {
+
+// Every read asks for one byte less than the scratch buffer holds, so the NUL
+// written after the received bytes always fits.
+constexpr int READ_REQUEST_SIZE = DATA_BUFFER_SIZE - 1;
+// The reply store of one exchange holds at most this many characters.
+constexpr std::size_t REPLY_STORE_CAPACITY = DATA_BUFFER_SIZE - 1;
+// "%%" + command + "\n\r" + NUL must fit in the scratch buffer.
+constexpr std::size_t MAX_COMMAND_LENGTH = DATA_BUFFER_SIZE - 5;
+
+constexpr char PROBE_COMMAND[] = "%help -c version";
+constexpr char PROBE_REPLY[] =
+    "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
+constexpr std::array<int, 6> PROBE_BAUD_RATES{115200, 9600, 57600, 4800, 2400, 1200};
+constexpr int FIRST_PROBED_PORT = 1;
+constexpr int LAST_PROBED_PORT = 32;
+constexpr int PROBES_PER_RATE = 2;
+
+constexpr char SEND_ERROR_LINE[] = "\r\nError occurred when sending data !\r";
+
+void printLine(std::string_view text) {
+    platform::consoleWrite(text);
+    platform::consoleWrite("\n");
+}
+
+// One read into gDataBuffer, NUL-terminated; a failed read counts as silence.
+int readIntoDataBuffer() {
+    int nBytesRead = 0;
+    ComPortAPI_ReadCOM(gDataBuffer, READ_REQUEST_SIZE, &nBytesRead);
+    if (nBytesRead < 0 || nBytesRead > READ_REQUEST_SIZE) {
+        nBytesRead = 0;
+    }
+    gDataBuffer[nBytesRead] = '\0';
+    return nBytesRead;
+}
+
+struct Reply {
+    std::string text;
+    bool overflowed = false;
+};
+
+// Reads until one read brings nothing. A reply that would outgrow the store
+// stops being collected at its capacity and can match nothing.
+Reply collectReply() {
+    Reply reply;
+    while (readIntoDataBuffer() > 0) {
+        const std::string_view piece(gDataBuffer);
+        const std::size_t room = REPLY_STORE_CAPACITY - reply.text.size();
+        reply.text.append(piece.substr(0, room));
+        if (piece.size() > room) {
+            reply.overflowed = true;
+            break;
+        }
+    }
+    return reply;
+}
+
+bool replyMatches(const Reply& reply, const char* expectedResponse) {
+    return !reply.overflowed && reply.text == expectedResponse;
+}
+
+void printPercentage(int percentage) {
+    platform::consolePrintf("%d%%", percentage);
+}
+
+// The display to erase is "1%" at first (percentage still 0), then the last
+// percentage printed.
+void erasePercentage(int percentage) {
+    platform::consoleWrite(percentage <= 9 ? "\b\b" : "\b\b\b");
+}
+
+struct ImageUpload {
+    char* imageText;
+    const char* invalidImageLine;
+    const char* prepareLabel;
+    const char* commandStart;
+    int commandTimeoutMs;
+    const char* sendLabel;
+};
+
+int uploadImage(const ImageUpload& upload) {
+    if (ValidateFwAndConcatenateData(upload.imageText) == 0) {
+        printLine(upload.invalidImageLine);
+        return 0;
+    }
+    platform::consoleWrite(upload.prepareLabel);
+    computeDataConcatenatedCheckSum();
+
+    char commandToSend[100];
+    std::snprintf(commandToSend, sizeof commandToSend, "%s%u %d", upload.commandStart,
+                  gDataConcatenatedCheckSum, gDataConcatenatedLenght);
+
+    ComPortAPI_SetReadingTimeoutInMs(upload.commandTimeoutMs);
+    if (sendCommand(commandToSend, 0, 1, "Ready") == 0) {
+        printLine("FAILED [Unit not ready]\r");
+        return 0;
+    }
+    printLine("OK\r");
+    platform::consoleWrite(upload.sendLabel);
+    ComPortAPI_SetBaudRate(BULK_BAUD_RATE);
+    ComPortAPI_SetReadingTimeoutInMs(DATA_REPLY_TIMEOUT_MS);
+    platform::consoleDiscardInput();
+    if (sendData(gDataConcatenated, gDataConcatenatedLenght, 1, "SUCCESS") == 0) {
+        printLine("FAILED\r");
+        return 0;
+    }
     return 1;
 }
 
-void dipsplayLastMessageToUserBeforeExit(const char* /*lastMessage*/) {
+enum class UnitVariant { TX, RX };
+
+struct UnitVersions {
+    int fw_ver = 0;
+    int fw_rev = 0;
+    int fw_sub = 0;
+    char model[8] = {};
+    int fpga_ver = 0;
+    int fpga_rev = 0;
+    int fpga_type = -1;
+    int nbr = -1;
+};
+
+// Reads "%d.%d.%d %s %d.%d %d" with the model word bounded to 7 characters.
+// A longer word rejects the reply: the fields after it keep their start
+// values, so the device test refuses the unit.
+UnitVersions parseVersionReply(const char* text) {
+    UnitVersions v;
+    int consumed = 0;
+    v.nbr =
+        std::sscanf(text, "%d.%d.%d %7s%n", &v.fw_ver, &v.fw_rev, &v.fw_sub, v.model, &consumed);
+    if (v.nbr != 4) {
+        return v;
+    }
+    const char next = text[consumed];
+    if (next != '\0' && std::isspace(static_cast<unsigned char>(next)) == 0) {
+        return v;
+    }
+    const int more =
+        std::sscanf(text + consumed, " %d.%d %d", &v.fpga_ver, &v.fpga_rev, &v.fpga_type);
+    if (more > 0) {
+        v.nbr += more;
+    }
+    return v;
 }
 
+std::optional<UnitVariant> identifyUnit() {
+    ComPortAPI_SetReadingTimeoutInMs(IDENTIFICATION_READ_TIMEOUT_MS);
+    sendCommand("%fw -v", 0, 0, nullptr);
+    readIntoDataBuffer();
+    StrRemoveNL(gDataBuffer, ' ');
+    const UnitVersions v = parseVersionReply(gDataBuffer);
+
+    if (v.nbr == 7) {
+        platform::consolePrintf("Checking firmware version ..............  %d.%02d.%02d \r\n",
+                                v.fw_ver, v.fw_rev, v.fw_sub);
+        platform::consolePrintf(
+            "Checking fpga version ..................  %s %d.%02d  device:%d\r\n", v.model,
+            v.fpga_ver, v.fpga_rev, v.fpga_type);
+    }
+    platform::consoleWrite("Checking product .......... ");
+    if (v.fpga_type != DEVICE_XC7A75_676) {
+        printLine("FAILED, Unknown product\r");
+        return std::nullopt;
+    }
+    if (sendCommand("%fw -p", 0, 1, VALIDATE_TX_PRODUCT_ID_STRING) == 1) {
+        printLine("TX OK\r");
+        platform::consoleWrite(VALIDATE_TX_PRODUCT_ID_STRING);
+        printLine("\r");
+        return UnitVariant::TX;
+    }
+    if (sendCommand("%fw -p", 0, 1, VALIDATE_RX_PRODUCT_ID_STRING) == 1) {
+        printLine("RX OK\r");
+        platform::consoleWrite(VALIDATE_RX_PRODUCT_ID_STRING);
+        printLine("\r");
+        return UnitVariant::RX;
+    }
+    printLine("FAILED\r");
+    return std::nullopt;
+}
+
+// The reply the unit sends once it is back: it begins with "[" and ends with
+// ">>".
+bool isRebootPrompt(std::string_view reply) {
+    return reply.starts_with('[') && reply.size() >= 2 && reply.ends_with(">>");
+}
+
+void waitForReboot() {
+    ComPortAPI_SetBaudRate(gBaudRate);
+    platform::consoleWrite(" OK\n\r\n\r");
+    platform::consoleWrite("Please wait while the unit is rebooting ........... ");
+    for (int i = 0; i < REBOOT_WAIT_STEPS; ++i) {
+        platform::consolePrintf("%3d%%", i * 100 / REBOOT_WAIT_STEPS);
+        platform::sleepMs(REBOOT_WAIT_STEP_MS);
+        platform::consoleWrite("\b\b\b\b");
+    }
+    platform::consolePrintf("%3d%%", REBOOT_WAIT_STEPS * 100 / REBOOT_WAIT_STEPS);
+    platform::consoleDiscardInput();
+
+    // What the first read brings is dropped: only the second read counts.
+    readIntoDataBuffer();
+    ComPortAPI_SetReadingTimeoutInMs(REBOOT_REPLY_TIMEOUT_MS);
+    readIntoDataBuffer();
+
+    platform::consoleWrite("\b\b\b\b");
+    platform::consolePrintf("100%%");
+    if (isRebootPrompt(gDataBuffer)) {
+        printLine("\n\r\n\rThe update was successful, the unit is now operational\r");
+    }
+}
+
+}  // namespace
+
 int detectComPortAndBaudrate() {
+    char ResponseExpected[100];
+    std::snprintf(ResponseExpected, sizeof ResponseExpected, "%s", PROBE_REPLY);
+
+    for (int i = FIRST_PROBED_PORT; i <= LAST_PROBED_PORT; ++i) {
+        char szCOM[16];
+        std::snprintf(szCOM, sizeof szCOM, "\\\\.\\COM%d", i);
+        g_hCOM = platform::serialOpen(szCOM);
+        if (g_hCOM == platform::kInvalidSerialHandle) {
+            gComPortNumber = 0;
+            gBaudRate = 0;
+            continue;
+        }
+        gComPortNumber = i;
+        platform::serialClose(g_hCOM);
+        g_hCOM = platform::kNoSerialHandle;
+
+        for (const int rate : PROBE_BAUD_RATES) {
+            ComPortAPI_SetBaudRate(rate);
+            if (ComPortAPI_OpenCOM(i) == 0) {
+                continue;
+            }
+            gBaudRate = rate;
+            for (int probe = 0; probe < PROBES_PER_RATE; ++probe) {
+                if (sendCommand(PROBE_COMMAND, 0, 1, ResponseExpected) == 1) {
+                    return 1;
+                }
+            }
+            platform::serialClose(g_hCOM);
+            g_hCOM = platform::kNoSerialHandle;
+        }
+    }
     return 0;
 }
 
 int updateFirmware() {
-    return 0;
+    const std::optional<UnitVariant> variant = identifyUnit();
+    if (!variant) {
+        return 0;
+    }
+    const int page_idx = *variant == UnitVariant::TX ? 1 : 2;
+    gHexFPGA_Code = newImageWorkingCopy(page_idx);
+
+    const ImageUpload programmableLogic{
+        gHexFPGA_Code,
+        "\r\nERROR: Programmable Logic data is not valid !\r",
+        "Preparing to Upload Programmable Logic ............ ",
+        "%fw -l ",
+        PROGRAMMABLE_LOGIC_COMMAND_TIMEOUT_MS,
+        "Sending Programmable Logic data ................... ",
+    };
+    if (uploadImage(programmableLogic) == 0) {
+        return 0;
+    }
+    printLine("OK\r");
+
+    const ImageUpload firmware{
+        gHexFirmware,
+        "\r\nERROR: uC Firmware data is not valid !\r",
+        "Preparing to Upload Firmware ...................... ",
+        "%fw -h ",
+        FIRMWARE_COMMAND_TIMEOUT_MS,
+        "Sending data ...................................... ",
+    };
+    if (uploadImage(firmware) == 0) {
+        return 0;
+    }
+    waitForReboot();
+    return 1;
 }
 
-int sendCommand(const char* /*commandToSend*/, int /*isEchoON*/, int /*validateResponse*/,
-                const char* /*expectedResponse*/) {
-    return 0;
+int sendCommand(const char* commandToSend, int isEchoON, int validateResponse,
+                const char* expectedResponse) {
+    platform::consoleDiscardInput();
+
+    const std::string_view command(commandToSend);
+    if (command.size() > MAX_COMMAND_LENGTH) {
+        printLine(SEND_ERROR_LINE);
+        return 0;
+    }
+    const std::string_view prefix = isEchoON == 1 ? "" : "%%";
+    char* frame = gDataBuffer;
+    std::memcpy(frame, prefix.data(), prefix.size());
+    std::memcpy(frame + prefix.size(), command.data(), command.size());
+    const std::size_t frameLength = prefix.size() + command.size() + 2;
+    std::memcpy(frame + prefix.size() + command.size(), "\n\r", 3);
+
+    int nBytesWritten = 0;
+    if (ComPortAPI_WriteCOM(frame, static_cast<int>(frameLength), &nBytesWritten) == 0) {
+        printLine(SEND_ERROR_LINE);
+        return 0;
+    }
+    if (expectedResponse == nullptr) {
+        return 1;
+    }
+    const Reply reply = collectReply();
+    if (validateResponse == 1 && !replyMatches(reply, expectedResponse)) {
+        return 0;
+    }
+    return 1;
 }
 
-int sendData(const std::uint8_t* /*dataToSend*/, std::int32_t /*dataToSendLength*/,
-             int /*validateResponse*/, const char* /*expectedResponse*/) {
+int sendData(const std::uint8_t* dataToSend, std::int32_t dataToSendLength, int validateResponse,
+             const char* expectedResponse) {
+    if (dataToSendLength < 0) {
+        return 0;
+    }
+    platform::consoleDiscardInput();
+    platform::consolePrintf("1%%");
+
+    std::int32_t dataSent = 0;
+    int percentage = 0;
+    int nBytesWritten = 0;
+    while (dataToSendLength - dataSent > DATA_CHUNK_SIZE) {
+        if (ComPortAPI_WriteCOM(dataToSend + dataSent, DATA_CHUNK_SIZE, &nBytesWritten) == 0) {
+            return 0;
+        }
+        dataSent += DATA_CHUNK_SIZE;
+        erasePercentage(percentage);
+        percentage = static_cast<int>(std::int64_t{100} * dataSent / dataToSendLength);
+        printPercentage(percentage);
+    }
+    if (dataSent == dataToSendLength) {
+        return 1;
+    }
+    if (ComPortAPI_WriteCOM(dataToSend + dataSent, dataToSendLength - dataSent, &nBytesWritten) ==
+        0) {
+        return 0;
+    }
+    erasePercentage(percentage);
+    platform::consolePrintf("100%%");
+    platform::consoleDiscardInput();
+
+    if (expectedResponse == nullptr) {
+        return 1;
+    }
+    const Reply reply = collectReply();
+    if (validateResponse != 1 || replyMatches(reply, expectedResponse)) {
+        return 1;
+    }
+    platform::consolePrintf("\r\nExpected : %s  received : %s\r\n", expectedResponse,
+                            reply.text.c_str());
+    printLine("\r\nError: Expected response did  not matched !\r");
     return 0;
 }
 

@@ -10,6 +10,18 @@ inline constexpr char FIRMWARE_VERSION_TO_UPLOAD[] = "1.0.7";
 inline constexpr int DATA_BUFFER_SIZE = 1024 * 1000;
 inline constexpr int CONCAT_BUFFER_SIZE = 4 * 1024 * 1024;
 
+// Line rates and read time-outs of the update phases.
+inline constexpr int BULK_BAUD_RATE = 115200;
+inline constexpr int IDENTIFICATION_READ_TIMEOUT_MS = 1000;
+inline constexpr int PROGRAMMABLE_LOGIC_COMMAND_TIMEOUT_MS = 10000;
+inline constexpr int FIRMWARE_COMMAND_TIMEOUT_MS = 5000;
+inline constexpr int DATA_REPLY_TIMEOUT_MS = 1000;
+inline constexpr int REBOOT_REPLY_TIMEOUT_MS = 11000;
+inline constexpr int REBOOT_WAIT_STEPS = 46;
+inline constexpr int REBOOT_WAIT_STEP_MS = 3000;
+// Bulk data goes out in writes of this size.
+inline constexpr int DATA_CHUNK_SIZE = 10240;
+
 inline constexpr int DEVICE_NONE = 0x00;
 inline constexpr int DEVICE_XC7A35_484 = 0x01;
 inline constexpr int DEVICE_XC7A50_484 = 0x02;

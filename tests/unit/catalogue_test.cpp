@@ -1,0 +1,350 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "firmware/BinImage.h"
+
+namespace {
+
+constexpr std::size_t kFilePathSize = sizeof(autogen_files::filePath);
+constexpr std::size_t kWorkingCopyPadding = 16;
+constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
+constexpr std::uint32_t kSegmentSize = 0x10000;
+constexpr std::string_view kLineEnd = "\r\n";
+
+constexpr int kMcu = 0;
+constexpr int kTx = 1;
+constexpr int kRx = 2;
+
+struct Entry {
+    std::string_view name;
+    const char* text;
+    std::size_t arraySize;
+    std::int32_t length;
+};
+
+const std::array<Entry, 3> kEntries{{
+    {"K620418_MCU_61_1_06.hex", K620418_MCU_61_1_06_hex, sizeof K620418_MCU_61_1_06_hex, 265'659},
+    {"K620418_TX_XC7A75_1_07.mcs", K620418_TX_XC7A75_1_07_mcs, sizeof K620418_TX_XC7A75_1_07_mcs,
+     5'976'153},
+    {"K620418_RX_XC7A75_1_07.mcs", K620418_RX_XC7A75_1_07_mcs, sizeof K620418_RX_XC7A75_1_07_mcs,
+     5'976'153},
+}};
+
+std::string_view nameOf(const autogen_files& entry) {
+    const auto* end = std::find(entry.filePath, entry.filePath + kFilePathSize, '\0');
+    return {entry.filePath, static_cast<std::size_t>(end - entry.filePath)};
+}
+
+std::string_view textOf(const autogen_files& entry) {
+    return {entry.fileData, static_cast<std::size_t>(entry.fileDataLength)};
+}
+
+std::vector<std::string_view> linesOf(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = text.find(kLineEnd);
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + kLineEnd.size());
+    }
+    return lines;
+}
+
+std::optional<std::uint8_t> upperHexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<std::uint8_t>(c - '0');
+    }
+    if (c >= 'A' && c <= 'F') {
+        return static_cast<std::uint8_t>(c - 'A' + 10);
+    }
+    return std::nullopt;
+}
+
+struct Record {
+    std::uint8_t type;
+    std::uint16_t address;
+    std::vector<std::uint8_t> data;
+};
+
+// Reads a record line written in upper-case hex with a matching byte count
+// and checksum; anything else is nullopt.
+std::optional<Record> parseRecord(std::string_view line) {
+    if (line.size() < 11 || line.front() != ':' || line.size() % 2 == 0) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 1; i < line.size(); i += 2) {
+        const auto high = upperHexDigit(line[i]);
+        const auto low = upperHexDigit(line[i + 1]);
+        if (!high || !low) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
+    }
+    std::uint8_t sum = 0;
+    for (const auto b : bytes) {
+        sum = static_cast<std::uint8_t>(sum + b);
+    }
+    if (sum != 0 || bytes[0] + 5u != bytes.size()) {
+        return std::nullopt;
+    }
+    return Record{bytes[3],
+                  static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2]),
+                  {bytes.begin() + 4, bytes.end() - 1}};
+}
+
+constexpr std::uint8_t kData = 0;
+constexpr std::uint8_t kEof = 1;
+constexpr std::uint8_t kExtendedLinear = 4;
+constexpr std::uint8_t kStartLinear = 5;
+
+struct Placed {
+    std::uint32_t address;
+    std::size_t size;
+    bool operator==(const Placed&) const = default;
+};
+
+struct Marker {
+    std::size_t line;
+    std::uint16_t upper;
+    bool operator==(const Marker&) const = default;
+};
+
+// What an image text holds, read record by record with linear addresses.
+struct Summary {
+    std::vector<Record> records;
+    std::size_t longestLine = 0;
+    std::map<std::uint8_t, std::size_t> countByType;
+    std::vector<Marker> extendedLinear;
+    std::vector<Placed> dataNotOf16;
+    std::vector<Placed> dataRanges;  // runs of adjacent data, in text order
+    bool crossesSegment = false;
+};
+
+Summary summarise(std::string_view text) {
+    Summary s;
+    std::uint32_t upper = 0;
+    const auto lines = linesOf(text);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const auto record = parseRecord(lines[n]);
+        if (!record) {
+            ADD_FAILURE() << "line " << n << " is no valid record: " << lines[n];
+            return s;
+        }
+        s.longestLine = std::max(s.longestLine, lines[n].size());
+        ++s.countByType[record->type];
+        if (record->type == kExtendedLinear && record->data.size() == 2) {
+            upper = static_cast<std::uint32_t>(record->data[0] << 8 | record->data[1]);
+            s.extendedLinear.push_back({n, static_cast<std::uint16_t>(upper)});
+        }
+        if (record->type == kData) {
+            const std::uint32_t address = upper << 16 | record->address;
+            const auto size = record->data.size();
+            if (size != 16) {
+                s.dataNotOf16.push_back({address, size});
+            }
+            s.crossesSegment |= record->address + size > kSegmentSize;
+            if (!s.dataRanges.empty() &&
+                s.dataRanges.back().address + s.dataRanges.back().size == address) {
+                s.dataRanges.back().size += size;
+            } else {
+                s.dataRanges.push_back({address, size});
+            }
+        }
+        s.records.push_back(*record);
+    }
+    return s;
+}
+
+struct Assembled {
+    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBufferSize, 0xFF);
+    std::uint32_t length = 0;
+    std::uint32_t checksum = 0;
+};
+
+// Places the data as the unit receives it: a byte lands at the second byte of
+// the latest extended linear address times 64 KiB plus its address; the length
+// is the load offset of the last data record.
+Assembled assemble(const std::vector<Record>& records) {
+    Assembled a;
+    std::uint32_t base = 0;
+    for (const auto& r : records) {
+        if (r.type == kExtendedLinear) {
+            base = static_cast<std::uint32_t>(r.data.at(1)) << 16;
+        } else if (r.type == kData) {
+            const std::uint32_t offset = base + r.address;
+            EXPECT_LE(offset + r.data.size(), kBufferSize);
+            std::copy(r.data.begin(), r.data.end(), a.buffer.begin() + offset);
+            a.length = offset;
+        }
+    }
+    for (std::uint32_t i = 0; i < a.length; ++i) {
+        a.checksum -= a.buffer[i];
+    }
+    return a;
+}
+
+std::vector<Marker> expectedExtendedLinear(std::uint16_t first, std::size_t count,
+                                           std::size_t firstSegmentRecords) {
+    constexpr std::size_t kRecordsPerSegment = kSegmentSize / 16;
+    std::vector<Marker> markers;
+    std::size_t line = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        markers.push_back({line, static_cast<std::uint16_t>(first + k)});
+        line += 1 + (k == 0 ? firstSegmentRecords : kRecordsPerSegment);
+    }
+    return markers;
+}
+
+TEST(Catalogue, EntriesNameTheirFilesInOrder) {
+    std::size_t constantData = 0;
+    for (std::size_t i = 0; i < kEntries.size(); ++i) {
+        SCOPED_TRACE(kEntries[i].name);
+        const auto& entry = AUTOGEN_FILES[i];
+        EXPECT_EQ(nameOf(entry), kEntries[i].name);
+        EXPECT_EQ(entry.filePathLength, static_cast<signed char>(kEntries[i].name.size()));
+        EXPECT_EQ(entry.fileData, kEntries[i].text);
+        EXPECT_EQ(entry.fileDataLength, kEntries[i].length);
+        EXPECT_EQ(kEntries[i].arraySize, static_cast<std::size_t>(kEntries[i].length) + 1);
+        constantData += kEntries[i].arraySize;
+    }
+    EXPECT_EQ(constantData, 12'217'968u);
+}
+
+TEST(Catalogue, TextArrayIsTheTextAndOneNul) {
+    for (const auto& entry : AUTOGEN_FILES) {
+        SCOPED_TRACE(entry.filePath);
+        EXPECT_EQ(std::strlen(entry.fileData), static_cast<std::size_t>(entry.fileDataLength));
+    }
+    for (const auto& expected : kEntries) {
+        EXPECT_EQ(expected.text[expected.arraySize - 1], '\0') << expected.name;
+    }
+}
+
+TEST(Catalogue, FilePathIsTheNamePaddedWithNul) {
+    for (const auto& entry : AUTOGEN_FILES) {
+        SCOPED_TRACE(entry.filePath);
+        ASSERT_GE(entry.filePathLength, 0);
+        const auto nameLength = static_cast<std::size_t>(entry.filePathLength);
+        EXPECT_EQ(nameOf(entry).size(), nameLength);
+        EXPECT_TRUE(std::all_of(entry.filePath + nameLength, entry.filePath + kFilePathSize,
+                                [](char c) { return c == '\0'; }));
+    }
+}
+
+TEST(Catalogue, EveryLineIsARecordEndingWithCrLf) {
+    for (const auto& entry : AUTOGEN_FILES) {
+        SCOPED_TRACE(entry.filePath);
+        const auto text = textOf(entry);
+        ASSERT_TRUE(text.ends_with(kLineEnd));
+        EXPECT_EQ(entry.fileData[text.size()], '\0');
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r') {
+                ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << "CR alone at " << i;
+            }
+            if (text[i] == '\n') {
+                ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "LF alone at " << i;
+            }
+        }
+        for (const auto line : linesOf(text)) {
+            ASSERT_TRUE(parseRecord(line)) << line;
+        }
+    }
+}
+
+TEST(Catalogue, TxAndRxTextsAreIdentical) {
+    EXPECT_TRUE(textOf(AUTOGEN_FILES[kTx]) == textOf(AUTOGEN_FILES[kRx]));
+}
+
+TEST(Catalogue, WorkingCopyHoldsTheTextAndSixteenNuls) {
+    for (const auto& entry : AUTOGEN_FILES) {
+        SCOPED_TRACE(entry.filePath);
+        const auto length = static_cast<std::size_t>(entry.fileDataLength);
+        const auto size = length + kWorkingCopyPadding;
+        const auto copy = std::make_unique_for_overwrite<char[]>(size);
+        std::memset(copy.get(), 0, size);
+        std::memcpy(copy.get(), entry.fileData, length);
+
+        EXPECT_TRUE(std::string_view(copy.get(), length) == textOf(entry));
+        EXPECT_TRUE(
+            std::all_of(copy.get() + length, copy.get() + size, [](char c) { return c == '\0'; }));
+        EXPECT_EQ(std::strlen(copy.get()), length);
+    }
+    EXPECT_EQ(AUTOGEN_FILES[kMcu].fileDataLength + kWorkingCopyPadding, 265'675u);
+}
+
+TEST(ReleaseImages, MicrocontrollerImageRecords) {
+    const auto s = summarise(textOf(AUTOGEN_FILES[kMcu]));
+    ASSERT_EQ(s.records.size(), 5'907u);
+    EXPECT_EQ(s.countByType,
+              (std::map<std::uint8_t, std::size_t>{
+                  {kData, 5'903}, {kEof, 1}, {kExtendedLinear, 2}, {kStartLinear, 1}}));
+    EXPECT_EQ(s.extendedLinear, expectedExtendedLinear(0x8000, 2, 32 * 1024 / 16));
+    EXPECT_EQ(s.dataNotOf16, (std::vector<Placed>{{0x8001BD40, 2}, {0x8001F190, 8}}));
+    EXPECT_EQ(s.dataRanges, (std::vector<Placed>{{0x80008000, 0x8001BD42 - 0x80008000},
+                                                 {0x8001BE00, 0x8001F198 - 0x8001BE00}}));
+    EXPECT_FALSE(s.crossesSegment);
+    EXPECT_EQ(s.longestLine, 43u);
+
+    const auto& start = s.records[s.records.size() - 2];
+    EXPECT_EQ(start.type, kStartLinear);
+    EXPECT_EQ(start.data, (std::vector<std::uint8_t>{0x80, 0x00, 0x80, 0x08}));
+    EXPECT_TRUE(textOf(AUTOGEN_FILES[kMcu]).ends_with("\r\n:00000001FF\r\n"));
+}
+
+TEST(ReleaseImages, ProgrammableLogicImageRecords) {
+    for (const int position : {kTx, kRx}) {
+        SCOPED_TRACE(AUTOGEN_FILES[position].filePath);
+        const auto s = summarise(textOf(AUTOGEN_FILES[position]));
+        ASSERT_EQ(s.records.size(), 132'825u);
+        EXPECT_EQ(s.countByType, (std::map<std::uint8_t, std::size_t>{
+                                     {kData, 132'791}, {kEof, 1}, {kExtendedLinear, 33}}));
+        EXPECT_EQ(s.extendedLinear, expectedExtendedLinear(0x0000, 33, kSegmentSize / 16));
+        EXPECT_EQ(s.dataNotOf16, (std::vector<Placed>{{0x206B60, 8}}));
+        EXPECT_EQ(s.dataRanges, (std::vector<Placed>{{0, 2'124'648}}));
+        EXPECT_FALSE(s.crossesSegment);
+        EXPECT_EQ(s.longestLine, 43u);
+        EXPECT_TRUE(textOf(AUTOGEN_FILES[position]).ends_with("\r\n:00000001FF\r\n"));
+    }
+}
+
+TEST(ReleaseImages, AssembledLengthAndChecksum) {
+    const struct {
+        int position;
+        std::uint32_t length;
+        std::uint32_t checksum;
+    } cases[] = {
+        {kMcu, 127'376, 4'278'062'306u},
+        {kTx, 2'124'640, 4'263'097'727u},
+        {kRx, 2'124'640, 4'263'097'727u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(AUTOGEN_FILES[c.position].filePath);
+        const auto a = assemble(summarise(textOf(AUTOGEN_FILES[c.position])).records);
+        EXPECT_EQ(a.length, c.length);
+        EXPECT_EQ(a.checksum, c.checksum);
+    }
+}
+
+TEST(ReleaseImages, ProgrammableLogicDataIsA7SeriesBitstream) {
+    const auto a = assemble(summarise(textOf(AUTOGEN_FILES[kTx])).records);
+    const std::vector<std::uint8_t> head(a.buffer.begin(), a.buffer.begin() + 0x34);
+    std::vector<std::uint8_t> expected(0x20, 0xFF);
+    const std::uint8_t busWidth[] = {0x00, 0x00, 0x00, 0xBB, 0x11, 0x22, 0x00, 0x44};
+    const std::uint8_t sync[] = {0xAA, 0x99, 0x55, 0x66};
+    expected.insert(expected.end(), std::begin(busWidth), std::end(busWidth));
+    expected.insert(expected.end(), 8, 0xFF);
+    expected.insert(expected.end(), std::begin(sync), std::end(sync));
+    EXPECT_EQ(head, expected);
+}
+
+}  // namespace
