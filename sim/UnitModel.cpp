@@ -1,0 +1,495 @@
+#include "UnitModel.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <utility>
+
+namespace unitsim {
+namespace {
+
+constexpr Micros kBitTimesPerSecond = 10'000'000;  // 10 bits a byte, in microseconds
+constexpr std::size_t kLongestChunk = 64;          // bytes handed over at once
+constexpr std::size_t kLongestFrame = 256;         // without its end, a frame is noise
+constexpr std::string_view kFrameStart = "%%";
+constexpr std::string_view kFrameEnd = "\n\r";
+constexpr std::string_view kLoadLogic = "%fw -l";
+constexpr std::string_view kLoadFirmware = "%fw -h";
+constexpr std::string_view kReady = "Ready";
+constexpr std::string_view kHugePattern = "0123456789abcdef";
+
+Micros byteTime(std::uint32_t baud) {
+    return kBitTimesPerSecond / baud;
+}
+
+template <typename Number>
+std::optional<Number> decimal(std::string_view text) {
+    Number value{};
+    if (text.empty() || (text.size() > 1 && text.front() == '0')) {
+        return std::nullopt;
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string lineText(Line line) {
+    return "baud=" + std::to_string(line.baud) + " cts=" + (line.ctsFlow ? "1" : "0");
+}
+
+std::string timeText(Micros at) {
+    char text[32];
+    std::snprintf(text, sizeof text, "t=%lld.%06lld", static_cast<long long>(at / 1'000'000),
+                  static_cast<long long>(at % 1'000'000));
+    return text;
+}
+
+}  // namespace
+
+const std::vector<FaultName> kFaultNames{
+    {Fault::Silent, "silent"},
+    {Fault::SecondProbeOnly, "second-probe-only"},
+    {Fault::WrongIdentity, "wrong-identity"},
+    {Fault::IdentityOneMore, "identity-one-more"},
+    {Fault::DeviceCode3, "device-code-3"},
+    {Fault::VersionFewerFields, "version-fewer-fields"},
+    {Fault::VersionMultiLine, "version-multi-line"},
+    {Fault::VersionLongModel, "version-long-model"},
+    {Fault::NoReady, "no-ready"},
+    {Fault::LateReady, "late-ready"},
+    {Fault::SplitReply, "split-reply"},
+    {Fault::WrongSuccess, "wrong-success"},
+    {Fault::HugeReply, "huge-reply"},
+    {Fault::Chatter, "chatter"},
+    {Fault::RebootSingleAngle, "reboot-single-angle"},
+    {Fault::RebootNoBracket, "reboot-no-bracket"},
+    {Fault::RebootBracketOnly, "reboot-bracket-only"},
+    {Fault::RebootNothing, "reboot-nothing"},
+    {Fault::RebootEarly, "reboot-early"},
+    {Fault::LineDrop, "line-drop"},
+};
+
+std::optional<Fault> faultFromName(std::string_view name) {
+    for (const FaultName& entry : kFaultNames) {
+        if (entry.name == name) {
+            return entry.fault;
+        }
+    }
+    return std::nullopt;
+}
+
+UnitConfig configFor(Variant variant, std::uint32_t baud) {
+    UnitConfig config;
+    config.identity = variant == Variant::Tx ? kTxIdentity : kRxIdentity;
+    config.baud = baud;
+    return config;
+}
+
+void applyFault(UnitConfig& config, Fault fault) {
+    switch (fault) {
+        case Fault::Silent:
+            config.silent = true;
+            break;
+        case Fault::SecondProbeOnly:
+            config.ignoreFirstProbe = true;
+            break;
+        case Fault::WrongIdentity:
+            config.identity = "Korvan 12G SDI EXTENDER TX OVER COPPER\r\n>>";
+            break;
+        case Fault::IdentityOneMore:
+            config.identity += '>';
+            break;
+        case Fault::DeviceCode3:
+            config.versionReply = "1.0.6 K620418 1.07 3\r\n>>";
+            break;
+        case Fault::VersionFewerFields:
+            config.versionReply = "1.0.6 K620418 1.07\r\n>>";
+            break;
+        case Fault::VersionMultiLine:
+            config.versionReply = "1.0.6\r\nK620418\n\r1.07\r\n7\r\n>>";
+            break;
+        case Fault::VersionLongModel:
+            config.versionReply = "1.0.6 K6204180123 1.07 7\r\n>>";
+            break;
+        case Fault::NoReady:
+            config.answersReady = false;
+            break;
+        case Fault::LateReady:
+            config.readyDelay = 12'000 * kMillis;
+            break;  // past both time-outs
+        case Fault::SplitReply:
+            config.splitPause = 300 * kMillis;
+            break;  // under every time-out
+        case Fault::WrongSuccess:
+            config.successText = "ERROR";
+            break;
+        case Fault::HugeReply:
+            config.hugeReplyBytes = 1'100'000;
+            break;
+        case Fault::Chatter:
+            config.chatterPeriod = 100 * kMillis;
+            break;
+        case Fault::RebootSingleAngle:
+            config.rebootText = "[boot] firmware 1.0.7 started\r\n>";
+            break;
+        case Fault::RebootNoBracket:
+            config.rebootText = "boot] firmware 1.0.7 started\r\n>>";
+            break;
+        case Fault::RebootBracketOnly:
+            config.rebootText = "[";
+            break;
+        case Fault::RebootNothing:
+            config.rebootText.clear();
+            break;
+        // Back while the host's first 1 s read after its 138 s wait runs.
+        case Fault::RebootEarly:
+            config.rebootTime = 140'300 * kMillis;
+            break;
+        case Fault::LineDrop:
+            config.dropAfterDataBytes = 15'000;
+            break;  // inside the second block
+    }
+}
+
+std::uint32_t imageChecksum(std::string_view bytes) {
+    std::uint32_t checksum = 0;
+    for (const char c : bytes) {
+        checksum -= static_cast<unsigned char>(c);
+    }
+    return checksum;
+}
+
+std::string garbled(std::string_view bytes) {
+    std::string result(bytes);
+    for (char& c : result) {
+        c = static_cast<char>(static_cast<unsigned char>(c) ^ 0x80U);
+    }
+    return result;
+}
+
+std::string escapeBytes(std::string_view bytes) {
+    std::string text;
+    for (const char c : bytes) {
+        switch (c) {
+            case '\n':
+                text += "\\n";
+                break;
+            case '\r':
+                text += "\\r";
+                break;
+            case '"':
+                text += "\\\"";
+                break;
+            case '\\':
+                text += "\\\\";
+                break;
+            default:
+                if (c >= 0x20 && c < 0x7f) {
+                    text += c;
+                } else {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+                    text += hex;
+                }
+        }
+    }
+    return text;
+}
+
+UnitModel::UnitModel(UnitConfig config) : config_(std::move(config)), listenBaud_(config_.baud) {}
+
+bool UnitModel::receive(Micros at, std::string_view bytes, Line line) {
+    if (lineDown_) {
+        return false;
+    }
+    settle(at);
+    runChatter(at);
+    if (lineHistory_.empty() || lineHistory_.back().line != line) {
+        lineHistory_.push_back({at, line});
+    }
+    while (!bytes.empty()) {
+        if (mode_ == Mode::Rebooting) {
+            violation(at, "sent while the unit reboots: \"" + escapeBytes(bytes) + "\"");
+            return true;
+        }
+        if (mode_ == Mode::Data) {
+            Transfer& transfer = transfers_.back();
+            const std::size_t take =
+                std::min<std::size_t>(bytes.size(), transfer.length - transfer.data.size());
+            if (!takeDataBytes(at, bytes.substr(0, take), line)) {
+                return false;
+            }
+            bytes.remove_prefix(take);
+            continue;
+        }
+        takeCommandBytes(at, bytes, line);
+        return true;
+    }
+    return true;
+}
+
+std::vector<Chunk> UnitModel::transmit(Micros until) {
+    settle(until);
+    runChatter(until);
+    std::vector<Chunk> chunks;
+    if (lineDown_) {
+        output_.clear();
+        return chunks;
+    }
+    while (!output_.empty()) {
+        Outgoing& out = output_.front();
+        const Micros perByte = byteTime(out.baud);
+        while (out.sent < out.text.size()) {
+            const Micros elapsed = until - out.start;
+            const auto due = elapsed < 0 ? 0 : static_cast<std::size_t>(elapsed / perByte);
+            const std::size_t count = std::min(
+                {kLongestChunk, out.text.size() - out.sent, due > out.sent ? due - out.sent : 0});
+            if (count == 0) {
+                return chunks;
+            }
+            chunks.push_back({out.start + static_cast<Micros>(out.sent + count) * perByte,
+                              out.text.substr(out.sent, count), out.baud});
+            out.sent += count;
+        }
+        output_.pop_front();
+    }
+    return chunks;
+}
+
+std::optional<Micros> UnitModel::nextTransmitTime() const {
+    std::optional<Micros> next;
+    if (!lineDown_ && !output_.empty()) {
+        const Outgoing& out = output_.front();
+        next = out.start + static_cast<Micros>(out.sent + 1) * byteTime(out.baud);
+    }
+    if (chatterNext_ && (!next || *chatterNext_ < *next)) {
+        next = *chatterNext_;
+    }
+    if (!scheduled_.empty() && (!next || scheduled_.begin()->first < *next)) {
+        next = scheduled_.begin()->first;
+    }
+    return next;
+}
+
+void UnitModel::settle(Micros until) {
+    while (!scheduled_.empty() && scheduled_.begin()->first <= until) {
+        const auto [at, action] = *scheduled_.begin();
+        scheduled_.erase(scheduled_.begin());
+        switch (action) {
+            case Action::EnterData:
+                mode_ = Mode::Data;
+                listenBaud_ = kDataBaud;
+                transferClean_ = true;
+                if (transfers_.back().length == 0) {
+                    finishTransfer(at);
+                }
+                break;
+            case Action::Reboot:
+                mode_ = Mode::Rebooting;
+                frameBuffer_.clear();
+                break;
+            case Action::BackUp:
+                mode_ = Mode::Command;
+                listenBaud_ = config_.baud;
+                ++reboots_;
+                break;
+        }
+    }
+}
+
+void UnitModel::runChatter(Micros until) {
+    while (chatterNext_ && *chatterNext_ <= until && !lineDown_) {
+        send(*chatterNext_, config_.chatterText, listenBaud_);
+        *chatterNext_ += config_.chatterPeriod;
+    }
+}
+
+void UnitModel::takeCommandBytes(Micros at, std::string_view bytes, Line line) {
+    if (line.baud != listenBaud_) {
+        garbageBytes_ += bytes.size();
+        frameBuffer_.clear();
+        return;
+    }
+    frameBuffer_ += bytes;
+    for (std::size_t end = frameBuffer_.find(kFrameEnd); end != std::string::npos;
+         end = frameBuffer_.find(kFrameEnd)) {
+        const std::string frame = frameBuffer_.substr(0, end);
+        frameBuffer_.erase(0, end + kFrameEnd.size());
+        if (frame.starts_with(kFrameStart)) {
+            handleCommand(at, frame.substr(kFrameStart.size()), line);
+        } else {
+            violation(at, "malformed frame \"" + escapeBytes(frame) + "\"");
+        }
+    }
+    if (frameBuffer_.size() > kLongestFrame) {
+        violation(at, "no frame end in \"" + escapeBytes(frameBuffer_) + "\"");
+        frameBuffer_.clear();
+    }
+}
+
+bool UnitModel::takeDataBytes(Micros at, std::string_view bytes, Line line) {
+    Transfer& transfer = transfers_.back();
+    if (transfer.lines.empty() || transfer.lines.back() != line) {
+        transfer.lines.push_back(line);
+    }
+    if (line.baud != kDataBaud) {
+        violation(at, "data at " + std::to_string(line.baud) + " baud");
+        transferClean_ = false;
+    }
+    if (!line.ctsFlow) {
+        violation(at, "data without CTS flow control");
+        transferClean_ = false;
+    }
+    const bool wrongRate = line.baud != listenBaud_;
+    if (config_.dropAfterDataBytes) {
+        std::size_t before = 0;
+        for (const Transfer& t : transfers_) {
+            before += t.data.size();
+        }
+        if (before + bytes.size() > *config_.dropAfterDataBytes) {
+            const std::size_t kept =
+                *config_.dropAfterDataBytes - std::min(before, *config_.dropAfterDataBytes);
+            transfer.data += wrongRate ? garbled(bytes.substr(0, kept)) : bytes.substr(0, kept);
+            lineDown_ = true;
+            output_.clear();
+            return false;
+        }
+    }
+    transfer.data += wrongRate ? garbled(bytes) : std::string(bytes);
+    if (transfer.data.size() == transfer.length) {
+        finishTransfer(at);
+    }
+    return true;
+}
+
+void UnitModel::handleCommand(Micros at, const std::string& command, Line line) {
+    frames_.push_back({at, command, line});
+    if (config_.silent) {
+        return;
+    }
+    if (command == "%help -c version") {
+        if (config_.ignoreFirstProbe && !probeIgnored_) {
+            probeIgnored_ = true;
+            return;
+        }
+        reply(at, config_.replyDelay, kHelpVersionReply);
+    } else if (command == "%fw -v") {
+        reply(at, config_.replyDelay, config_.versionReply);
+    } else if (command == "%fw -p") {
+        reply(at, config_.replyDelay, config_.identity);
+    } else if (command.starts_with(std::string(kLoadLogic) + ' ') ||
+               command.starts_with(std::string(kLoadFirmware) + ' ')) {
+        startTransfer(at, command);
+    } else {
+        violation(at, "unknown command \"" + escapeBytes(command) + "\"");
+    }
+}
+
+void UnitModel::startTransfer(Micros at, const std::string& command) {
+    const std::string_view arguments = std::string_view(command).substr(kLoadLogic.size() + 1);
+    const std::size_t space = arguments.find(' ');
+    const auto checksum = decimal<std::uint32_t>(arguments.substr(0, space));
+    const auto length = space == std::string_view::npos
+                            ? std::nullopt
+                            : decimal<std::int32_t>(arguments.substr(space + 1));
+    if (!checksum || !length || *length < 0) {
+        violation(at, "bad load command \"" + escapeBytes(command) + "\"");
+        return;
+    }
+    if (!config_.answersReady) {
+        return;
+    }
+    Transfer transfer;
+    transfer.command = command.substr(0, kLoadLogic.size());
+    transfer.checksum = *checksum;
+    transfer.length = static_cast<std::uint32_t>(*length);
+    transfers_.push_back(std::move(transfer));
+    reply(at, config_.readyDelay, kReady);
+    scheduled_.emplace(outputFreeAt_, Action::EnterData);
+}
+
+void UnitModel::finishTransfer(Micros at) {
+    Transfer& transfer = transfers_.back();
+    transfer.complete = true;
+    transfer.succeeded = transferClean_ && imageChecksum(transfer.data) == transfer.checksum;
+    mode_ = Mode::Command;
+    reply(at, config_.successDelay, transfer.succeeded ? config_.successText : config_.failureText);
+    if (transfer.succeeded && transfer.command == kLoadFirmware) {
+        scheduled_.emplace(outputFreeAt_, Action::Reboot);
+        scheduled_.emplace(outputFreeAt_ + config_.rebootTime, Action::BackUp);
+        if (!config_.rebootText.empty()) {
+            send(outputFreeAt_ + config_.rebootTime, config_.rebootText, config_.baud);
+        }
+    }
+}
+
+void UnitModel::reply(Micros at, Micros delay, std::string_view text) {
+    std::string whole(text);
+    if (config_.hugeReplyBytes > 0) {
+        whole.clear();
+        while (whole.size() < config_.hugeReplyBytes) {
+            whole += kHugePattern;
+        }
+        whole.resize(config_.hugeReplyBytes);
+    }
+    if (config_.splitPause > 0 && whole.size() > 1) {
+        const std::size_t half = whole.size() / 2;
+        const Micros firstEnd = send(at + delay, whole.substr(0, half), listenBaud_);
+        send(firstEnd + config_.splitPause, whole.substr(half), listenBaud_);
+    } else {
+        send(at + delay, std::move(whole), listenBaud_);
+    }
+    if (config_.chatterPeriod > 0 && !chatterNext_) {
+        chatterNext_ = outputFreeAt_ + config_.chatterPeriod;
+    }
+}
+
+Micros UnitModel::send(Micros earliest, std::string text, std::uint32_t baud) {
+    const Micros start = std::max(earliest, outputFreeAt_);
+    outputFreeAt_ = start + static_cast<Micros>(text.size()) * byteTime(baud);
+    output_.push_back({start, std::move(text), baud, 0});
+    return outputFreeAt_;
+}
+
+void UnitModel::violation(Micros at, std::string what) {
+    violations_.push_back({at, std::move(what)});
+}
+
+std::string UnitModel::report() const {
+    std::string text;
+    for (const LineChange& change : lineHistory_) {
+        text += "line " + timeText(change.at) + " " + lineText(change.line) + "\n";
+    }
+    for (const Frame& frame : frames_) {
+        text += "frame " + timeText(frame.at) + " " + lineText(frame.line) + " command=\"" +
+                escapeBytes(frame.command) + "\"\n";
+    }
+    for (const Transfer& transfer : transfers_) {
+        text += "transfer command=\"" + transfer.command +
+                "\" checksum=" + std::to_string(transfer.checksum) +
+                " length=" + std::to_string(transfer.length) +
+                " received=" + std::to_string(transfer.data.size()) +
+                " sum=" + std::to_string(imageChecksum(transfer.data)) + " lines=";
+        for (const Line& line : transfer.lines) {
+            text += std::to_string(line.baud) + (line.ctsFlow ? "/cts," : "/nocts,");
+        }
+        text += std::string(" result=") +
+                (transfer.succeeded  ? "success"
+                 : transfer.complete ? "failure"
+                                     : "incomplete") +
+                "\n";
+    }
+    for (const Violation& v : violations_) {
+        text += "violation " + timeText(v.at) + " " + v.what + "\n";
+    }
+    text += "garbage bytes=" + std::to_string(garbageBytes_) + "\n";
+    text += "reboots count=" + std::to_string(reboots_) + "\n";
+    if (lineDown_) {
+        text += "line-down\n";
+    }
+    return text;
+}
+
+}  // namespace unitsim

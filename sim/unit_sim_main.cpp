@@ -1,0 +1,396 @@
+// unit-sim: serves one simulated unit on a pseudo-terminal, in real time, and
+// links the terminal's slave under a directory as the device of a COM port,
+// so the program built with that directory finds the unit there.
+//
+//   unit-sim --dir D [--port N] [--rate R] [--variant tx|rx] [--identity TEXT]
+//            [--version-reply TEXT] [--reboot-text TEXT] [--reboot-ms MS]
+//            [--reply-delay-ms MS] [--ready-delay-ms MS] [--success-delay-ms MS]
+//            [--fault NAME]... [--mute] [--report FILE] [--trace]
+//
+// TEXT takes the escapes \r \n \\ \xhh. Once the link exists it prints
+// "ready <link> <slave>" on standard output. SIGUSR1 writes the report now;
+// SIGTERM or SIGINT writes it and ends, removing the link. The report (see
+// UnitModel::report) goes to FILE, or to standard output without --report.
+// The line rate and CTS flow control of what arrives are read from the
+// slave's settings, which the host sets; a slave descriptor stays open all
+// along so the master never sees a hang-up between the host's opens.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "UnitModel.h"
+
+namespace {
+
+using unitsim::Micros;
+
+constexpr int kIdlePollMs = 200;
+constexpr std::size_t kReadChunk = 4096;
+
+volatile std::sig_atomic_t gStop = 0;
+volatile std::sig_atomic_t gReportNow = 0;
+
+void onStop(int) {
+    gStop = 1;
+}
+void onReport(int) {
+    gReportNow = 1;
+}
+
+struct Options {
+    std::filesystem::path dir;
+    int port = 1;
+    std::optional<std::string> reportFile;
+    bool trace = false;
+    unitsim::UnitConfig config;
+};
+
+struct SpeedEntry {
+    speed_t speed;
+    std::uint32_t baud;
+};
+constexpr std::array<SpeedEntry, 13> kSpeeds{{{B300, 300},
+                                              {B600, 600},
+                                              {B1200, 1200},
+                                              {B2400, 2400},
+                                              {B4800, 4800},
+                                              {B9600, 9600},
+                                              {B19200, 19200},
+                                              {B38400, 38400},
+                                              {B57600, 57600},
+                                              {B115200, 115200},
+                                              {B230400, 230400},
+                                              {B460800, 460800},
+                                              {B921600, 921600}}};
+
+// The device name COM n maps to under the directory.
+std::optional<std::string> deviceName(int port) {
+    struct Range {
+        int first;
+        const char* prefix;
+    };
+    constexpr std::array<Range, 3> kRanges{{{1, "ttyS"}, {33, "ttyUSB"}, {65, "ttyACM"}}};
+    constexpr int kRangeSize = 32;
+    for (const Range& range : kRanges) {
+        if (port >= range.first && port < range.first + kRangeSize) {
+            return range.prefix + std::to_string(port - range.first);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string unescape(std::string_view text) {
+    std::string result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            result += text[i];
+            continue;
+        }
+        const char next = text[++i];
+        if (next == 'r') {
+            result += '\r';
+        } else if (next == 'n') {
+            result += '\n';
+        } else if (next == 'x' && i + 2 < text.size() &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 1])) != 0 &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 2])) != 0) {
+            result += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            result += next;
+        }
+    }
+    return result;
+}
+
+[[noreturn]] void usage(const std::string& problem) {
+    std::cerr
+        << "unit-sim: " << problem << "\n"
+        << "usage: unit-sim --dir D [--port N] [--rate R] [--variant tx|rx] [--identity TEXT]\n"
+           "  [--version-reply TEXT] [--reboot-text TEXT] [--reboot-ms MS] [--reply-delay-ms MS]\n"
+           "  [--ready-delay-ms MS] [--success-delay-ms MS] [--fault NAME]... [--mute]\n"
+           "  [--report FILE] [--trace]\nfaults:";
+    for (const unitsim::FaultName& entry : unitsim::kFaultNames) {
+        std::cerr << ' ' << entry.name;
+    }
+    std::cerr << '\n';
+    std::exit(2);
+}
+
+long number(std::string_view option, const std::string& text) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0) {
+        usage("bad number for " + std::string(option) + ": " + text);
+    }
+    return value;
+}
+
+Options parse(int argc, char** argv) {
+    Options options;
+    std::vector<unitsim::Fault> faults;
+    bool mute = false;
+    std::optional<std::string> identity;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        if (option == "--mute") {
+            mute = true;
+            continue;
+        }
+        if (option == "--trace") {
+            options.trace = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            usage("missing value for " + std::string(option));
+        }
+        const std::string value = argv[++i];
+        unitsim::UnitConfig& c = options.config;
+        if (option == "--dir") {
+            options.dir = value;
+        } else if (option == "--port") {
+            options.port = static_cast<int>(number(option, value));
+        } else if (option == "--rate") {
+            c.baud = static_cast<std::uint32_t>(number(option, value));
+        } else if (option == "--variant") {
+            if (value != "tx" && value != "rx") {
+                usage("variant is tx or rx");
+            }
+            c.identity = value == "tx" ? unitsim::kTxIdentity : unitsim::kRxIdentity;
+        } else if (option == "--identity") {
+            identity = unescape(value);
+        } else if (option == "--version-reply") {
+            c.versionReply = unescape(value);
+        } else if (option == "--reboot-text") {
+            c.rebootText = unescape(value);
+        } else if (option == "--reboot-ms") {
+            c.rebootTime = number(option, value) * unitsim::kMillis;
+        } else if (option == "--reply-delay-ms") {
+            c.replyDelay = number(option, value) * unitsim::kMillis;
+        } else if (option == "--ready-delay-ms") {
+            c.readyDelay = number(option, value) * unitsim::kMillis;
+        } else if (option == "--success-delay-ms") {
+            c.successDelay = number(option, value) * unitsim::kMillis;
+        } else if (option == "--fault") {
+            const auto fault = unitsim::faultFromName(value);
+            if (!fault) {
+                usage("unknown fault " + value);
+            }
+            faults.push_back(*fault);
+        } else if (option == "--report") {
+            options.reportFile = value;
+        } else {
+            usage("unknown option " + std::string(option));
+        }
+    }
+    if (options.dir.empty()) {
+        usage("--dir is required");
+    }
+    if (options.config.baud == 0) {
+        usage("--rate must be above 0");
+    }
+    if (identity) {
+        options.config.identity = *identity;
+    }
+    for (const unitsim::Fault fault : faults) {
+        unitsim::applyFault(options.config, fault);
+    }
+    if (mute) {
+        options.config.silent = true;
+    }
+    return options;
+}
+
+// The pseudo-terminal: the master that the unit talks through and one slave
+// descriptor held open for reading the host's line settings.
+class Pty {
+  public:
+    Pty() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            fail("pseudo-terminal");
+        }
+        const char* name = ptsname(master_);
+        if (name == nullptr) {
+            fail("ptsname");
+        }
+        slaveName_ = name;
+        slave_ = open(slaveName_.c_str(), O_RDWR | O_NOCTTY);
+        if (slave_ < 0) {
+            fail(slaveName_);
+        }
+        // Raw from the start, so nothing the unit sends is echoed back to it.
+        termios settings{};
+        tcgetattr(slave_, &settings);
+        cfmakeraw(&settings);
+        tcsetattr(slave_, TCSANOW, &settings);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty() {
+        dropMaster();
+        close(slave_);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    int master() const { return master_; }
+    const std::string& slaveName() const { return slaveName_; }
+
+    unitsim::Line hostLine() const {
+        termios settings{};
+        if (tcgetattr(slave_, &settings) != 0) {
+            return {};
+        }
+        const speed_t speed = cfgetospeed(&settings);
+        unitsim::Line line;
+        for (const SpeedEntry& entry : kSpeeds) {
+            if (entry.speed == speed) {
+                line.baud = entry.baud;
+            }
+        }
+        line.ctsFlow = (settings.c_cflag & CRTSCTS) != 0;
+        return line;
+    }
+
+    // The line goes down: the host's side sees a hang-up.
+    void dropMaster() {
+        if (master_ >= 0) {
+            close(master_);
+            master_ = -1;
+        }
+    }
+
+  private:
+    [[noreturn]] static void fail(const std::string& what) {
+        std::cerr << "unit-sim: " << what << ": " << std::strerror(errno) << '\n';
+        std::exit(1);
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slaveName_;
+};
+
+void writeReport(const Options& options, const unitsim::UnitModel& unit) {
+    if (!options.reportFile) {
+        std::cout << unit.report() << std::flush;
+        return;
+    }
+    const std::string partial = *options.reportFile + ".part";
+    {
+        std::ofstream file(partial, std::ios::trunc);
+        file << unit.report();
+    }
+    std::filesystem::rename(partial, *options.reportFile);
+}
+
+void trace(const Options& options, Micros at, std::string_view direction, std::string_view bytes,
+           unitsim::Line line) {
+    if (options.trace) {
+        std::fprintf(stderr, "%lld.%06lld %s %u cts=%d \"%s\"\n",
+                     static_cast<long long>(at / 1'000'000), static_cast<long long>(at % 1'000'000),
+                     std::string(direction).c_str(), line.baud, line.ctsFlow ? 1 : 0,
+                     unitsim::escapeBytes(bytes).c_str());
+    }
+}
+
+void serve(const Options& options, Pty& pty, unitsim::UnitModel& unit) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [start] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    std::array<char, kReadChunk> buffer{};
+    while (gStop == 0) {
+        int waitMs = kIdlePollMs;
+        if (const auto next = unit.nextTransmitTime()) {
+            waitMs = static_cast<int>(
+                std::clamp<Micros>((*next - elapsed()) / 1000 + 1, 0, kIdlePollMs));
+        }
+        pollfd watched{pty.master(), POLLIN, 0};
+        const int ready = poll(&watched, pty.master() >= 0 ? 1 : 0, waitMs);
+        if (ready > 0 && (watched.revents & POLLIN) != 0) {
+            const ssize_t got = read(pty.master(), buffer.data(), buffer.size());
+            if (got > 0) {
+                const Micros now = elapsed();
+                const unitsim::Line line = pty.hostLine();
+                const std::string_view bytes(buffer.data(), static_cast<std::size_t>(got));
+                trace(options, now, "host>", bytes, line);
+                if (!unit.receive(now, bytes, line)) {
+                    pty.dropMaster();
+                }
+            }
+        }
+        if (gReportNow != 0) {
+            gReportNow = 0;
+            writeReport(options, unit);
+        }
+        if (pty.master() < 0) {
+            unit.transmit(elapsed());
+            continue;
+        }
+        const unitsim::Line line = pty.hostLine();
+        for (const unitsim::Chunk& chunk : unit.transmit(elapsed())) {
+            const std::string bytes =
+                chunk.baud == line.baud ? chunk.bytes : unitsim::garbled(chunk.bytes);
+            trace(options, chunk.at, "unit>", bytes, {chunk.baud, false});
+            // A host that does not read loses what overflows, as at a real port.
+            [[maybe_unused]] const ssize_t written =
+                write(pty.master(), bytes.data(), bytes.size());
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+    const std::optional<std::string> device = deviceName(options.port);
+    if (!device) {
+        usage("port " + std::to_string(options.port) + " has no device name");
+    }
+    const std::filesystem::path link = options.dir / *device;
+
+    struct sigaction stop {};
+    stop.sa_handler = onStop;
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    struct sigaction report {};
+    report.sa_handler = onReport;
+    sigaction(SIGUSR1, &report, nullptr);
+
+    Pty pty;
+    std::error_code error;
+    std::filesystem::create_symlink(pty.slaveName(), link, error);
+    if (error) {
+        std::cerr << "unit-sim: cannot link " << link << ": " << error.message() << '\n';
+        return 1;
+    }
+    std::cout << "ready " << link.string() << ' ' << pty.slaveName() << std::endl;
+
+    unitsim::UnitModel unit(options.config);
+    serve(options, pty, unit);
+
+    std::filesystem::remove(link, error);
+    writeReport(options, unit);
+    return 0;
+}

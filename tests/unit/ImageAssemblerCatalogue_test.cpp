@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "VendraFwUpgrade.h"
+#include "firmware/BinImage.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMcu = 0;
+constexpr int kTx = 1;
+constexpr int kRx = 2;
+
+std::string_view textOf(int position) {
+    const autogen_files& entry = AUTOGEN_FILES[position];
+    return {entry.fileData, static_cast<std::size_t>(entry.fileDataLength)};
+}
+
+// The catalogue entries assembled as the upload assembles them: a fresh
+// working copy each time, into the shared buffer with its 16 spare bytes.
+class CatalogueAssembly : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        buffer_.assign(CONCAT_BUFFER_SIZE + 16, 0);
+        gDataConcatenated = buffer_.data();
+    }
+    void TearDown() override { gDataConcatenated = nullptr; }
+
+    static int assemble(int position) {
+        const std::unique_ptr<char[]> copy(newImageWorkingCopy(position));
+        return ValidateFwAndConcatenateData(copy.get());
+    }
+
+    std::vector<std::uint8_t> buffer_;
+};
+
+TEST_F(CatalogueAssembly, ReleaseImageFigures) {
+    const struct {
+        int position;
+        std::int32_t length;
+        std::uint32_t checksum;
+    } cases[] = {
+        {kMcu, 127'376, 4'278'062'306u},
+        {kTx, 2'124'640, 4'263'097'727u},
+        {kRx, 2'124'640, 4'263'097'727u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(AUTOGEN_FILES[c.position].filePath);
+        ASSERT_EQ(assemble(c.position), 1);
+        EXPECT_EQ(gDataConcatenatedLenght, c.length);
+        EXPECT_EQ(computeDataConcatenatedCheckSum(), c.checksum);
+    }
+}
+
+// What a peer tool needs to know of an image text, read from its lines
+// independently of the record reader.
+struct TextFacts {
+    std::uint32_t lowestDataAddress = UINT32_MAX;  // linear
+    std::uint32_t lastDataPosition = 0;            // buffer position of the last data record
+};
+
+std::uint32_t hexValue(std::string_view digits) {
+    return static_cast<std::uint32_t>(std::stoul(std::string(digits), nullptr, 16));
+}
+
+TextFacts factsOf(std::string_view text) {
+    TextFacts facts;
+    std::uint32_t upper = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find_first_of("\r\n");
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.size() < 11 || line[0] != ':') {
+            continue;
+        }
+        const std::uint32_t count = hexValue(line.substr(1, 2));
+        const std::uint32_t address = hexValue(line.substr(3, 4));
+        const std::uint32_t type = hexValue(line.substr(7, 2));
+        if (type == 4) {
+            upper = hexValue(line.substr(9, 4));
+        } else if (type == 0) {
+            const std::uint32_t linear = (upper << 16) + address;
+            if (count > 0) {
+                facts.lowestDataAddress = std::min(facts.lowestDataAddress, linear);
+            }
+            facts.lastDataPosition = linear & 0xFFFFFF;
+        }
+    }
+    return facts;
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// objcopy writes the image from its lowest data address on, with gaps filled
+// as asked; ours starts at buffer position 0. Over the assembled length the
+// two must agree, and below objcopy's start ours holds 0xFF.
+TEST_F(CatalogueAssembly, FlatImageMatchesObjcopy) {
+    if (std::system("objcopy --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "objcopy is not installed";
+    }
+    const fs::path dir =
+        fs::temp_directory_path() / ("assembly-oracle-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    for (const int position : {kMcu, kTx, kRx}) {
+        SCOPED_TRACE(AUTOGEN_FILES[position].filePath);
+        const std::string_view text = textOf(position);
+        const fs::path hex = dir / "image.hex";
+        const fs::path bin = dir / "image.bin";
+        std::ofstream(hex, std::ios::binary).write(text.data(), std::ssize(text));
+        const std::string command = "objcopy -I ihex -O binary --gap-fill 0xff '" + hex.string() +
+                                    "' '" + bin.string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::vector<std::uint8_t> peer = readFile(bin);
+
+        const TextFacts facts = factsOf(text);
+        ASSERT_EQ(assemble(position), 1);
+        const std::uint32_t checkSum = computeDataConcatenatedCheckSum();
+        const auto length = static_cast<std::size_t>(gDataConcatenatedLenght);
+        const std::size_t start = facts.lowestDataAddress & 0xFFFFFF;
+        EXPECT_EQ(length, facts.lastDataPosition);
+        ASSERT_LE(start, length);
+        ASSERT_LE(length - start, peer.size());
+
+        const std::uint8_t* image = buffer_.data();
+        EXPECT_TRUE(std::all_of(image, image + start, [](std::uint8_t b) { return b == 0xFF; }));
+        EXPECT_TRUE(std::equal(image + start, image + length, peer.data()));
+        const std::uint32_t peerSum =
+            std::accumulate(peer.data(), peer.data() + (length - start), std::uint32_t{0});
+        EXPECT_EQ(checkSum, 0u - (peerSum + 0xFFu * static_cast<std::uint32_t>(start)));
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace

@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Platform.h"
+#include "SimPlatform.h"
+
+namespace {
+
+namespace sim = platform::sim;
+using sim::EventKind;
+using sim::Micros;
+
+constexpr Micros kMs = 1000;
+
+// A far end that sends fixed arrivals and can hold CTS off or drop the line.
+class ScriptedFarEnd : public sim::FarEnd {
+  public:
+    std::vector<sim::Arrival> pending;
+    std::vector<std::string> received;
+    std::vector<Micros> receivedAt;
+    Micros ctsOffUntil = 0;
+    bool lineUp = true;
+
+    bool receive(Micros at, std::string_view bytes, sim::LineState) override {
+        received.emplace_back(bytes);
+        receivedAt.push_back(at);
+        return lineUp;
+    }
+    std::vector<sim::Arrival> transmit(Micros until, sim::LineState) override {
+        std::vector<sim::Arrival> due;
+        while (!pending.empty() && pending.front().at <= until) {
+            due.push_back(pending.front());
+            pending.erase(pending.begin());
+        }
+        return due;
+    }
+    Micros ctsOnFrom(Micros now) override { return std::max(now, ctsOffUntil); }
+};
+
+DCB lineSettings(std::uint32_t baud, bool cts) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = baud;
+    dcb.fBinary = 1;
+    dcb.fOutxCtsFlow = cts ? 1 : 0;
+    dcb.ByteSize = 8;
+    return dcb;
+}
+
+COMMTIMEOUTS readTimeout(std::uint32_t ms) {
+    return {ms, 0, ms, 0, 0};
+}
+
+platform::SerialHandle openAt(int port, std::uint32_t baud, bool cts, std::uint32_t timeoutMs) {
+    const std::string path = "\\\\.\\COM" + std::to_string(port);
+    const platform::SerialHandle handle = platform::serialOpen(path.c_str());
+    platform::serialSetTimeouts(handle, readTimeout(timeoutMs));
+    platform::serialSetState(handle, lineSettings(baud, cts));
+    platform::serialPurge(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    return handle;
+}
+
+std::string readOnce(platform::SerialHandle handle, std::uint32_t count = 1023999) {
+    std::string buffer(count, '\0');
+    std::uint32_t got = 0;
+    EXPECT_TRUE(platform::serialRead(handle, buffer.data(), count, &got));
+    buffer.resize(got);
+    return buffer;
+}
+
+bool writeText(platform::SerialHandle handle, std::string_view text) {
+    std::uint32_t written = 0;
+    return platform::serialWrite(handle, text.data(), static_cast<std::uint32_t>(text.size()),
+                                 &written);
+}
+
+class SimPlatformTest : public ::testing::Test {
+  protected:
+    void SetUp() override { sim::reset(); }
+    void TearDown() override { sim::reset(); }
+};
+
+TEST_F(SimPlatformTest, OpenSucceedsOnlyOnPresentFreePorts) {
+    ScriptedFarEnd unit;
+    sim::addSilentPort(1);
+    sim::addBusyPort(2);
+    sim::addUnitPort(3, unit);
+    struct Case {
+        const char* path;
+        bool opens;
+    };
+    const std::vector<Case> cases{{"\\\\.\\COM1", true},   {"\\\\.\\COM2", false},
+                                  {"\\\\.\\COM3", true},   {"\\\\.\\COM4", false},
+                                  {"\\\\.\\COM01", false}, {"COM1", false}};
+    for (const Case& c : cases) {
+        const platform::SerialHandle handle = platform::serialOpen(c.path);
+        EXPECT_EQ(handle != platform::kInvalidSerialHandle, c.opens) << c.path;
+        platform::serialClose(handle);
+    }
+}
+
+TEST_F(SimPlatformTest, OpenPortIsExclusiveUntilClosed) {
+    sim::addSilentPort(1);
+    const platform::SerialHandle first = platform::serialOpen("\\\\.\\COM1");
+    ASSERT_NE(first, platform::kInvalidSerialHandle);
+    EXPECT_EQ(platform::serialOpen("\\\\.\\COM1"), platform::kInvalidSerialHandle);
+    EXPECT_TRUE(platform::serialClose(first));
+    EXPECT_FALSE(platform::serialClose(first));
+    EXPECT_NE(platform::serialOpen("\\\\.\\COM1"), platform::kInvalidSerialHandle);
+}
+
+TEST_F(SimPlatformTest, EveryOperationFailsWithoutAPort) {
+    char buffer[4] = {};
+    std::uint32_t count = 99;
+    for (const platform::SerialHandle handle :
+         {platform::kNoSerialHandle, platform::kInvalidSerialHandle}) {
+        EXPECT_FALSE(platform::serialSetTimeouts(handle, readTimeout(500)));
+        EXPECT_FALSE(platform::serialSetState(handle, lineSettings(9600, false)));
+        EXPECT_FALSE(platform::serialSetupQueues(handle, 8192, 8192));
+        EXPECT_FALSE(platform::serialPurge(handle, PURGE_RXCLEAR));
+        EXPECT_FALSE(platform::serialEscape(handle, SETDTR));
+        EXPECT_FALSE(platform::serialRead(handle, buffer, 4, &count));
+        EXPECT_EQ(count, 0U);
+        count = 99;
+        EXPECT_FALSE(platform::serialWrite(handle, buffer, 4, &count));
+        EXPECT_EQ(count, 0U);
+    }
+    EXPECT_EQ(sim::now(), 0);
+}
+
+TEST_F(SimPlatformTest, RatesADriverCannotSetAreRefusedAndTheOldRateStays) {
+    sim::addSilentPort(1);
+    const platform::SerialHandle handle = openAt(1, 9600, false, 500);
+    for (const std::uint32_t refused : {0U, static_cast<std::uint32_t>(-9600), 12345U}) {
+        EXPECT_FALSE(platform::serialSetState(handle, lineSettings(refused, true))) << refused;
+        EXPECT_EQ(sim::openPortLine(1)->baud, 9600U);
+        EXPECT_FALSE(sim::openPortLine(1)->ctsFlow);
+    }
+    for (const std::uint32_t accepted : {1200U, 2400U, 4800U, 9600U, 57600U, 115200U}) {
+        EXPECT_TRUE(platform::serialSetState(handle, lineSettings(accepted, true))) << accepted;
+        EXPECT_EQ(sim::openPortLine(1)->baud, accepted);
+        EXPECT_TRUE(sim::openPortLine(1)->ctsFlow);
+    }
+}
+
+TEST_F(SimPlatformTest, ReadOnASilentLineLastsOneTimeOut) {
+    sim::addSilentPort(1);
+    const platform::SerialHandle handle = openAt(1, 9600, false, 500);
+    const Micros start = sim::now();
+    EXPECT_EQ(readOnce(handle), "");
+    EXPECT_EQ(sim::now() - start, 500 * kMs);
+    platform::serialSetTimeouts(handle, readTimeout(11000));
+    EXPECT_EQ(readOnce(handle), "");
+    EXPECT_EQ(sim::now() - start, 11500 * kMs);
+}
+
+TEST_F(SimPlatformTest, ReadEndsWhenItsCountHasArrived) {
+    ScriptedFarEnd unit;
+    unit.pending = {{100 * kMs, "abc"}, {300 * kMs, "defg"}};
+    sim::addUnitPort(1, unit);
+    const platform::SerialHandle handle = openAt(1, 9600, false, 1000);
+    EXPECT_EQ(readOnce(handle, 5), "abcde");
+    EXPECT_EQ(sim::now(), 300 * kMs);
+    // The rest waits in the queue for the next read, which still lasts its time-out.
+    EXPECT_EQ(readOnce(handle), "fg");
+    EXPECT_EQ(sim::now(), 1300 * kMs);
+}
+
+TEST_F(SimPlatformTest, BytesBetweenReadsWaitButOpenAndPurgeDropThem) {
+    ScriptedFarEnd unit;
+    unit.pending = {{50 * kMs, "early"}, {700 * kMs, "late"}, {1600 * kMs, "queued"}};
+    sim::addUnitPort(1, unit);
+    platform::sleepMs(100);
+    platform::SerialHandle handle = openAt(1, 9600, false, 500);
+    EXPECT_EQ(readOnce(handle), "");  // "early" came before the open
+    platform::sleepMs(400);
+    EXPECT_EQ(readOnce(handle), "late");  // waited in the queue
+    platform::sleepMs(100);
+    EXPECT_TRUE(platform::serialPurge(handle, PURGE_RXCLEAR));
+    EXPECT_EQ(readOnce(handle), "");
+    EXPECT_EQ(sim::events(EventKind::Purge, 1).back().text, "queued");
+}
+
+TEST_F(SimPlatformTest, WriteTakesTenBitTimesPerByte) {
+    ScriptedFarEnd unit;
+    sim::addUnitPort(1, unit);
+    struct Case {
+        std::uint32_t baud;
+        std::size_t bytes;
+        Micros micros;
+    };
+    const std::vector<Case> cases{{9600, 10, 10416}, {115200, 10240, 888888}, {1200, 1, 8333}};
+    platform::SerialHandle handle = openAt(1, 9600, false, 500);
+    for (const Case& c : cases) {
+        platform::serialSetState(handle, lineSettings(c.baud, false));
+        const Micros start = sim::now();
+        EXPECT_TRUE(writeText(handle, std::string(c.bytes, 'x')));
+        EXPECT_EQ(sim::now() - start, c.micros) << c.baud;
+        EXPECT_EQ(unit.receivedAt.back(), sim::now());
+    }
+}
+
+TEST_F(SimPlatformTest, WriteWaitsWhileCtsIsHeldOffOnlyWithFlowControl) {
+    ScriptedFarEnd unit;
+    unit.ctsOffUntil = 2000 * kMs;
+    sim::addUnitPort(1, unit);
+    platform::SerialHandle handle = openAt(1, 115200, false, 500);
+    EXPECT_TRUE(writeText(handle, "a"));
+    EXPECT_LT(sim::now(), 1 * kMs);
+    platform::serialSetState(handle, lineSettings(115200, true));
+    EXPECT_TRUE(writeText(handle, "b"));
+    EXPECT_EQ(sim::now(), 2000 * kMs + 86);
+}
+
+TEST_F(SimPlatformTest, WriteFailsWhenTheLineIsDown) {
+    ScriptedFarEnd unit;
+    sim::addUnitPort(1, unit);
+    platform::SerialHandle handle = openAt(1, 9600, false, 500);
+    unit.lineUp = false;
+    std::uint32_t written = 99;
+    EXPECT_FALSE(platform::serialWrite(handle, "abc", 3, &written));
+    EXPECT_EQ(written, 0U);
+    EXPECT_FALSE(sim::events(EventKind::Write, 1).back().ok);
+    EXPECT_EQ(sim::bytesSent(1), "");
+}
+
+TEST_F(SimPlatformTest, SleepAdvancesExactly) {
+    platform::sleepMs(3000);
+    platform::sleepMs(0);
+    platform::sleepMs(1);
+    EXPECT_EQ(sim::now(), 3001 * kMs);
+}
+
+TEST_F(SimPlatformTest, ConsoleReadIntFollowsScanf) {
+    struct Case {
+        const char* input;
+        bool reads;
+        int value;
+        const char* left;
+    };
+    const std::vector<Case> cases{
+        {"7\n", true, 7, "\n"},
+        {"  \n -12x", true, -12, "x"},
+        {"+5", true, 5, ""},
+        {"abc", false, 0, "abc"},
+        {"-x", false, 0, "x"},
+        {"", false, 0, ""},
+        {"4294967297\n", true, 1, "\n"},
+        {"99999999999999999999", true, -1, ""},
+        {"-99999999999999999999", true, 0, ""},
+    };
+    for (const Case& c : cases) {
+        sim::reset();
+        sim::setConsoleInput(c.input);
+        int value = 0;
+        EXPECT_EQ(platform::consoleReadInt(value), c.reads) << c.input;
+        EXPECT_EQ(value, c.value) << c.input;
+        EXPECT_EQ(sim::pendingConsoleInput(), c.left) << c.input;
+    }
+}
+
+TEST_F(SimPlatformTest, DiscardDropsOnlyThePartlyReadLine) {
+    sim::setConsoleInput("3\n9600 junk\nxy");
+    platform::consoleDiscardInput();  // nothing typed yet
+    int value = 0;
+    ASSERT_TRUE(platform::consoleReadInt(value));
+    platform::consoleDiscardInput();
+    EXPECT_EQ(sim::pendingConsoleInput(), "9600 junk\nxy");
+    ASSERT_TRUE(platform::consoleReadInt(value));
+    EXPECT_EQ(value, 9600);
+    platform::consoleDiscardInput();
+    EXPECT_EQ(sim::pendingConsoleInput(), "xy");
+    platform::consoleWaitKey();
+    EXPECT_EQ(sim::pendingConsoleInput(), "y");
+    platform::consoleWaitKey();
+    platform::consoleWaitKey();  // end of input: returns at once
+    const std::vector<sim::Event> keys = sim::events(EventKind::Key);
+    ASSERT_EQ(keys.size(), 3U);
+    EXPECT_EQ(keys[2].text, "");
+    std::vector<std::string> dropped;
+    for (const sim::Event& e : sim::events(EventKind::Discard)) {
+        dropped.push_back(e.text);
+    }
+    EXPECT_EQ(dropped, (std::vector<std::string>{"", "\n", " junk\n"}));
+}
+
+TEST_F(SimPlatformTest, TranscriptRecordsEverythingWithItsTime) {
+    ScriptedFarEnd unit;
+    unit.pending = {{600 * kMs, "ok\r\n"}};
+    sim::addUnitPort(1, unit);
+    platform::consolePrintf("Opening COM%d", 1);
+    EXPECT_EQ(platform::serialOpen("\\\\.\\COM2"), platform::kInvalidSerialHandle);
+    const platform::SerialHandle handle = openAt(1, 9600, false, 500);
+    platform::serialSetState(handle, lineSettings(12345, false));
+    writeText(handle, "%%%fw -v\n\r");
+    readOnce(handle);
+    readOnce(handle);
+    platform::sleepMs(3000);
+    platform::serialClose(handle);
+    EXPECT_EQ(sim::renderTranscript(),
+              "0.000000 console \"Opening COM1\"\n"
+              "0.000000 COM2 open failed\n"
+              "0.000000 COM1 open\n"
+              "0.000000 COM1 timeouts interval=500 total=500+0x write=0+0x\n"
+              "0.000000 COM1 state 9600 cts=off\n"
+              "0.000000 COM1 purge 15 dropped \"\"\n"
+              "0.000000 COM1 state 12345 cts=off failed\n"
+              "0.000000 COM1 write 9600 cts=off \"%%%fw -v\\n\\r\" in 0.010416\n"
+              "0.010416 COM1 read 1023999 -> \"\" in 0.500000\n"
+              "0.510416 COM1 read 1023999 -> \"ok\\r\\n\" in 0.500000\n"
+              "1.010416 sleep 3000 ms\n"
+              "4.010416 COM1 close 9600 cts=off read=500\n");
+    EXPECT_EQ(sim::consoleText(), "Opening COM1");
+    EXPECT_EQ(sim::bytesSent(1), "%%%fw -v\n\r");
+}
+
+TEST_F(SimPlatformTest, TraceCallbackSeesEachEventAndPacingKeepsVirtualTime) {
+    std::vector<EventKind> seen;
+    sim::setTraceCallback([&seen](const sim::Event& e) { seen.push_back(e.kind); });
+    sim::setPacing(1000.0);  // 2 ms of real time
+    platform::sleepMs(2000);
+    platform::consoleWrite("x");
+    EXPECT_EQ(seen, (std::vector<EventKind>{EventKind::Sleep, EventKind::Console}));
+    EXPECT_EQ(sim::now(), 2000 * kMs);
+}
+
+}  // namespace
