@@ -1,0 +1,356 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ScratchDirectory.h"
+#include "SimPlatform.h"
+#include "VendraFwUpgrade.h"
+
+namespace {
+
+constexpr char kWebFile[] = "FwToUpload.bin";
+constexpr char kFixedHeader[] = "KorVan\r\n620418\r\n1.0.7\r\n";
+constexpr std::size_t kBodyLine = 928;
+constexpr char kPressAnyKey[] = "\r\nPress any key to exit";
+constexpr char kNoSuchFile[] = "ERROR: File does not exists\n";
+constexpr char kNoFileOpen[] = "ERROR: File does not exists or Not opened !\n";
+
+std::string hexByte(unsigned value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
+    return text;
+}
+
+std::string record(unsigned type, unsigned address, const std::uint8_t* data, std::size_t count) {
+    unsigned sum = static_cast<unsigned>(count) + (address >> 8) + address + type;
+    std::string line = ":" + hexByte(static_cast<unsigned>(count)) + hexByte(address >> 8) +
+                       hexByte(address) + hexByte(type);
+    for (std::size_t i = 0; i < count; ++i) {
+        line += hexByte(data[i]);
+        sum += data[i];
+    }
+    return line + hexByte(0x100u - (sum & 0xFFu)) + "\r\n";
+}
+
+// An Intel HEX text whose assembled image is exactly `image`: records of up
+// to 16 bytes from position 0, then one more record at the image's end, whose
+// load offset becomes the image length.
+std::string intelHexOf(const std::vector<std::uint8_t>& image) {
+    constexpr std::size_t kRecordBytes = 16;
+    const std::uint8_t trailing[1] = {0x5A};
+    std::string text;
+    unsigned segment = 0x10000;
+    auto placeAt = [&](std::size_t position, const std::uint8_t* data, std::size_t count) {
+        if ((position >> 16) != segment) {
+            segment = static_cast<unsigned>(position >> 16);
+            const std::uint8_t base[2] = {0x00, static_cast<std::uint8_t>(segment)};
+            text += record(0x04, 0, base, 2);
+        }
+        text += record(0x00, position & 0xFFFF, data, count);
+    };
+    for (std::size_t position = 0; position < image.size(); position += kRecordBytes) {
+        const std::size_t count = std::min(kRecordBytes, image.size() - position);
+        placeAt(position, image.data() + position, count);
+    }
+    placeAt(image.size(), trailing, 1);
+    return text + ":00000001FF\r\n";
+}
+
+std::vector<std::uint8_t> imageOf(std::size_t length) {
+    std::vector<std::uint8_t> image(length);
+    std::uint32_t state = 12345;
+    for (std::uint8_t& byte : image) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(state >> 16);
+    }
+    return image;
+}
+
+std::uint32_t checksumOf(const std::uint8_t* data, std::size_t length) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        sum += data[i];
+    }
+    return 0u - sum;
+}
+
+// The body as coreutils encodes the image, pads turned into "A".
+std::string peerBodyOf(const ScratchDirectory& dir, const std::vector<std::uint8_t>& image) {
+    writeWholeFile(dir / "image.bin", std::string(image.begin(), image.end()));
+    const std::string command = "base64 -w0 '" + (dir / "image.bin").string() + "' > '" +
+                                (dir / "image.b64").string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::string body = readWholeFile(dir / "image.b64");
+    for (char& c : body) {
+        c = c == '=' ? 'A' : c;
+    }
+    return body;
+}
+
+// The image as coreutils decodes the body of a web file, its pads put back.
+std::string peerImageOf(const ScratchDirectory& dir, std::string body, std::size_t length) {
+    const std::size_t pads = (3 - length % 3) % 3;
+    body.replace(body.size() - pads, pads, pads, '=');
+    writeWholeFile(dir / "body.b64", body);
+    const std::string command =
+        "base64 -d '" + (dir / "body.b64").string() + "' > '" + (dir / "body.bin").string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return readWholeFile(dir / "body.bin");
+}
+
+std::string linesOf(const std::string& body) {
+    std::string text;
+    for (std::size_t at = 0; at < body.size(); at += kBodyLine) {
+        text += (at == 0 ? "" : "\r\n") + body.substr(at, kBodyLine);
+    }
+    return text;
+}
+
+struct WebFile {
+    std::vector<std::string> header;  // lines 1 to 5
+    std::vector<std::string> body;    // body lines without their line ends
+};
+
+WebFile splitWebFile(const std::string& file) {
+    WebFile parts;
+    std::size_t at = 0;
+    for (int line = 0; line < 5; ++line) {
+        const std::size_t end = file.find("\r\n", at);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "header line " << line + 1 << " has no line end";
+            return parts;
+        }
+        parts.header.push_back(file.substr(at, end - at));
+        at = end + 2;
+    }
+    while (at < file.size()) {
+        const std::size_t end = file.find("\r\n", at);
+        parts.body.push_back(file.substr(at, end == std::string::npos ? end : end - at));
+        at = end == std::string::npos ? file.size() : end + 2;
+    }
+    return parts;
+}
+
+std::string bodyText(const WebFile& parts) {
+    std::string text;
+    for (const std::string& line : parts.body) {
+        text += line;
+    }
+    return text;
+}
+
+// What a run prints once the image text has been assembled.
+std::string summaryOf(const std::vector<std::uint8_t>& image) {
+    const std::string checksum = std::to_string(checksumOf(image.data(), image.size()));
+    return "\r\n Firmware data is valid !\r\n\r\n Firmware CheckSum = " + checksum +
+           " !\r\n\r\n Firmware CheckSum u = " + checksum +
+           " !\r\n\r\n Firmware data length = " + std::to_string(image.size()) + " !\r\n";
+}
+
+std::size_t keysTaken() {
+    return platform::sim::events(platform::sim::EventKind::Key).size();
+}
+
+class WebFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::sim::reset();
+        platform::sim::setConsoleInput("k");
+        obtainSharedBuffers();
+        dir.enter();
+    }
+    void TearDown() override {
+        delete[] gHexFirmware;
+        gHexFirmware = nullptr;
+        releaseSharedBuffers();
+    }
+
+    // A working copy of `text` as the program entry makes one.
+    void useImageText(const std::string& text) {
+        delete[] gHexFirmware;
+        gHexFirmware = new char[text.size() + 16]();
+        std::memcpy(gHexFirmware, text.data(), text.size());
+    }
+
+    std::string expectedFileFor(const std::vector<std::uint8_t>& image) {
+        return kFixedHeader + std::to_string(checksumOf(image.data(), image.size())) + "\r\n" +
+               std::to_string(image.size()) + "\r\n" + linesOf(peerBodyOf(dir, image));
+    }
+
+    ScratchDirectory dir;
+};
+
+struct LayoutCase {
+    std::size_t imageLength;
+    std::vector<std::size_t> lineLengths;
+    std::size_t padCount;
+};
+
+TEST_F(WebFileTest, BodyLinesForImagesAroundOneLine) {
+    const LayoutCase cases[] = {
+        {696, {928}, 0}, {697, {928, 4}, 2}, {698, {928, 4}, 1}, {1500, {928, 928, 144}, 0},
+        {1, {4}, 2},
+    };
+    for (const LayoutCase& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "image of " << c.imageLength << " bytes");
+        const std::vector<std::uint8_t> image = imageOf(c.imageLength);
+        useImageText(intelHexOf(image));
+
+        ASSERT_EQ(createFirmwareFileForWeb(), 1);
+        EXPECT_EQ(gDataConcatenatedLenght, static_cast<std::int32_t>(c.imageLength));
+
+        const std::string file = readWholeFile(kWebFile);
+        EXPECT_EQ(file, expectedFileFor(image));
+        const WebFile parts = splitWebFile(file);
+        std::vector<std::size_t> lengths;
+        for (const std::string& line : parts.body) {
+            lengths.push_back(line.size());
+        }
+        EXPECT_EQ(lengths, c.lineLengths);
+        const std::string body = bodyText(parts);
+        EXPECT_EQ(body.find_first_not_of(
+                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"),
+                  std::string::npos);
+        EXPECT_EQ(body.substr(body.size() - c.padCount), std::string(c.padCount, 'A'));
+        EXPECT_EQ(peerImageOf(dir, body, c.imageLength), std::string(image.begin(), image.end()));
+    }
+}
+
+TEST_F(WebFileTest, ConsoleOfARunEndsWithOneKey) {
+    const std::vector<std::uint8_t> image = imageOf(1500);
+    useImageText(intelHexOf(image));
+    ASSERT_EQ(createFirmwareFileForWeb(), 1);
+    EXPECT_EQ(platform::sim::consoleText(), summaryOf(image) + kPressAnyKey);
+    EXPECT_EQ(keysTaken(), 1u);
+    EXPECT_EQ(platform::sim::pendingConsoleInput(), "");
+}
+
+TEST_F(WebFileTest, LargestImageThatFitsIsWrittenInFull) {
+    const std::vector<std::uint8_t> image = imageOf(460797);
+    useImageText(intelHexOf(image));
+    ASSERT_EQ(createFirmwareFileForWeb(), 1);
+    const WebFile parts = splitWebFile(readWholeFile(kWebFile));
+    EXPECT_EQ(bodyText(parts).size(), 614396u);
+    EXPECT_EQ(readWholeFile(kWebFile), expectedFileFor(image));
+}
+
+TEST_F(WebFileTest, ImageTooLargeToEncodeLeavesNoFile) {
+    const std::vector<std::uint8_t> image = imageOf(460798);
+    useImageText(intelHexOf(image));
+    EXPECT_EQ(createFirmwareFileForWeb(), 0);
+    EXPECT_FALSE(std::filesystem::exists(kWebFile));
+    EXPECT_EQ(platform::sim::consoleText(),
+              summaryOf(image) + "\r\n ERROR BASE 64 !\r\n" + kPressAnyKey);
+    EXPECT_EQ(keysTaken(), 1u);
+}
+
+TEST_F(WebFileTest, AnEmptyImageGivesTheHeaderAlone) {
+    const std::uint8_t onlyRecord[4] = {1, 2, 3, 4};
+    useImageText(record(0x00, 0, onlyRecord, 4) + ":00000001FF\r\n");
+    ASSERT_EQ(createFirmwareFileForWeb(), 1);
+    EXPECT_EQ(readWholeFile(kWebFile), std::string(kFixedHeader) + "0\r\n0\r\n");
+    EXPECT_EQ(platform::sim::consoleText(), summaryOf({}) + kPressAnyKey);
+}
+
+TEST_F(WebFileTest, AnExistingFileIsReplaced) {
+    writeWholeFile(kWebFile, std::string(5000, 'x'));
+    const std::vector<std::uint8_t> image = imageOf(698);
+    useImageText(intelHexOf(image));
+    ASSERT_EQ(createFirmwareFileForWeb(), 1);
+    EXPECT_EQ(readWholeFile(kWebFile), expectedFileFor(image));
+}
+
+TEST_F(WebFileTest, InvalidImageTextLeavesTheFileAlone) {
+    writeWholeFile(kWebFile, "earlier file");
+    useImageText(":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF01\r\n:00000001FF\r\n");
+    EXPECT_EQ(createFirmwareFileForWeb(), 0);
+    EXPECT_EQ(readWholeFile(kWebFile), "earlier file");
+    EXPECT_EQ(platform::sim::consoleText(),
+              "\r\n intel_hex_line_is_valid \r\n"
+              ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF01\r\n"
+              "\r\nERROR: Firmware data is not valid !\r\n");
+    EXPECT_EQ(keysTaken(), 0u);
+}
+
+// Both openings fail: one text for the create, the header write and the
+// close, then one for the second opening, each of the three body writes and
+// the close.
+std::string consoleWithoutFile(const std::vector<std::uint8_t>& image) {
+    return summaryOf(image) + kNoSuchFile + kNoFileOpen + kNoFileOpen + kNoSuchFile + kNoFileOpen +
+           kNoFileOpen + kNoFileOpen + kNoFileOpen + kPressAnyKey;
+}
+
+TEST_F(WebFileTest, NoFileWhereItCannotBeCreated) {
+    const std::filesystem::path gone = dir / "gone";
+    std::filesystem::create_directory(gone);
+    std::filesystem::current_path(gone);
+    std::filesystem::remove(gone);
+    const std::vector<std::uint8_t> image = imageOf(1500);
+    useImageText(intelHexOf(image));
+    EXPECT_EQ(createFirmwareFileForWeb(), 0);
+    std::filesystem::current_path(dir.path());
+    EXPECT_FALSE(std::filesystem::exists(gone));
+    EXPECT_EQ(platform::sim::consoleText(), consoleWithoutFile(image));
+}
+
+TEST_F(WebFileTest, ADirectoryInTheFilesPlaceIsKept) {
+    std::filesystem::create_directory(kWebFile);
+    const std::vector<std::uint8_t> image = imageOf(1500);
+    useImageText(intelHexOf(image));
+    EXPECT_EQ(createFirmwareFileForWeb(), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(kWebFile));
+    EXPECT_EQ(platform::sim::consoleText(), consoleWithoutFile(image));
+}
+
+// In a child process: the file may grow to `limit` bytes only. Exit status 0
+// when the writer reported the failure and left no file behind.
+int writeUnderSizeLimit(rlim_t limit) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit fileSize{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &fileSize);
+    const std::uint8_t result = createFirmwareFileForWeb();
+    return result == 0 && !std::filesystem::exists(kWebFile) ? 0 : 1;
+}
+
+TEST_F(WebFileTest, AFileCutShortByAFailedWriteIsRemoved) {
+    useImageText(intelHexOf(imageOf(6000)));
+    for (rlim_t limit : {10, 100, 2000, 7000}) {
+        SCOPED_TRACE(limit);
+        EXPECT_EXIT(std::exit(writeUnderSizeLimit(limit)), ::testing::ExitedWithCode(0), "");
+    }
+}
+
+TEST_F(WebFileTest, SampleMicrocontrollerImage) {
+    gHexFirmware = newImageWorkingCopy(0);
+    ASSERT_NE(gHexFirmware, nullptr);
+    ASSERT_EQ(createFirmwareFileForWeb(), 1);
+
+    const std::string file = readWholeFile(kWebFile);
+    const WebFile parts = splitWebFile(file);
+    ASSERT_EQ(parts.header.size(), 5u);
+    EXPECT_EQ(file.substr(0, 23), kFixedHeader);
+    EXPECT_EQ(parts.header[3], "4278062306");
+    EXPECT_EQ(parts.header[4], "127376");
+    ASSERT_EQ(parts.body.size(), 184u);
+    for (std::size_t i = 0; i + 1 < parts.body.size(); ++i) {
+        EXPECT_EQ(parts.body[i].size(), kBodyLine) << "body line " << i + 1;
+    }
+    EXPECT_EQ(parts.body.back().size(), 12u);
+    const std::string body = bodyText(parts);
+    EXPECT_EQ(body.size(), 169836u);
+    EXPECT_EQ(body.back(), 'A');
+
+    const std::string image(reinterpret_cast<const char*>(gDataConcatenated), 127376);
+    EXPECT_EQ(peerImageOf(dir, body, 127376), image);
+}
+
+}  // namespace
