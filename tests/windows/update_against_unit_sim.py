@@ -1,17 +1,16 @@
 #!/usr/bin/env python3
 """A full update by the Windows program under Wine against unit-sim.
 
-Usage: update_against_unit_sim.py UNIT_SIM PROGRAM.exe
+Usage: update_against_unit_sim.py UNIT_SIM PROGRAM.exe IMAGE_DIR
 
 A TX unit answers on COM3 at 9600, COM1 is present and silent, COM2 and the
 rest are absent. The program is driven from a terminal (scripts/wine-console)
-and a key is typed at "Press any key to exit". Checked: the exit status, the
-console bytes (the C runtime's text mode puts a CR before every LF), the
-frames and line rates the units saw, and both images as the unit received
-them.
+and a key is typed at "Press any key to exit". Checked: the exit status;
+every console byte against the transcript of the Linux end-to-end run with
+the CR that the C runtime's text mode puts before every LF; the frames, their
+line rates and both images as the unit received them, as in that run.
 """
 
-import os
 import pathlib
 import re
 import signal
@@ -21,16 +20,13 @@ import tempfile
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "e2e"))
+import full_update  # noqa: E402  (the Linux end-to-end run's expectations)
+
 CONSOLE = HERE.parent.parent / "scripts" / "wine-console"
 # The reboot wait alone is 138 s.
 RUN_TIMEOUT_SECONDS = 600
 READY_TIMEOUT_SECONDS = 10
-
-BANNER = (b"\n\rYou are about to upload the firmware version 1.0.7"
-          b"\n\r\n\rDetecting COM port and Baud Rate..................")
-FOUND = b"OK\r\nCOM PORT Number : 3\r\nBaud rate       : 9600 \r\n\r\n"
-ENDING = (b"\n\r\n\rThe update was successful, the unit is now operational\r\n"
-          b"\r\nPress any key to exit")
 
 failures = []
 
@@ -57,40 +53,16 @@ def stop_unit(process):
     process.wait(timeout=10)
 
 
-def windows_console_to_program_text(console):
-    """The program's own text: the console bytes without the CR that the
-    text mode put before each LF. Any LF without it is a fault."""
-    bare = re.search(rb"(?<!\r)\n", console)
-    check(bare is None, f"a LF without the text mode's CR at byte {bare.start() if bare else 0}")
-    return console.replace(b"\r\n", b"\n")
-
-
-def check_console(console, status):
+def check_console(console, status, images):
     check(status == 0, f"exit status {status}, expected 0")
-    text = windows_console_to_program_text(console)
-    check(text.startswith(BANNER + FOUND), f"console starts {text[:220]!r}")
-    check(text.endswith(ENDING), f"console ends {text[-160:]!r}")
-
-
-def check_unit_report(report):
-    check("violation" not in report, "the unit saw a protocol violation")
-    check("reboots count=1\n" in report, "the unit did not reboot exactly once")
-    commands = re.findall(r'^frame t=\S+ baud=(\d+) cts=(\d) command="([^"]*)"$', report, re.MULTILINE)
-    updates = [c for c in commands if not c[2].startswith("%help")]
-    expected = [("9600", "1", "%fw -v"), ("9600", "1", "%fw -p"), ("9600", "1", "%fw -l"),
-                ("115200", "1", "%fw -h")]
-    # Only the command word and its option: the announced figures follow.
-    seen = [(baud, cts, " ".join(command.split()[:2])) for baud, cts, command in updates]
-    check(seen == expected, f"update frames {seen}")
-    transfers = re.findall(
-        r'^transfer command="(%fw -[lh])" checksum=(\d+) length=(\d+) received=(\d+) sum=(\d+) '
-        r"lines=(\S+) result=(\w+)$", report, re.MULTILINE)
-    check([t[0] for t in transfers] == ["%fw -l", "%fw -h"], f"transfers {transfers}")
-    for command, checksum, length, received, total, lines, result in transfers:
-        check(result == "success", f"{command}: {result}")
-        check(received == length and total == checksum,
-              f"{command}: image {received} bytes, sum {total}; announced {length}, {checksum}")
-        check(lines == "115200/cts,", f"{command}: line {lines}")
+    wanted = full_update.expected_console("tx", 9600, len(images[0][0]), len(images[1][0]))
+    wanted = wanted.replace("\n", "\r\n").encode()
+    if console != wanted:
+        common = 0
+        while common < min(len(console), len(wanted)) and console[common] == wanted[common]:
+            common += 1
+        failures.append(f"console differs at byte {common}: got {console[common:common + 80]!r}, "
+                        f"expected {wanted[common:common + 80]!r}")
 
 
 def check_silent_report(report):
@@ -101,9 +73,11 @@ def check_silent_report(report):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
-    unit_sim, program = sys.argv[1], sys.argv[2]
+    unit_sim, program, image_dir = sys.argv[1], sys.argv[2], pathlib.Path(sys.argv[3])
+    images = [full_update.flat_image(image_dir / "K620418_TX_XC7A75_1_07.mcs"),
+              full_update.flat_image(image_dir / "K620418_MCU_61_1_06.hex")]
     with tempfile.TemporaryDirectory() as work:
         work = pathlib.Path(work)
         devices = work / "devices"
@@ -120,8 +94,8 @@ def main():
             stop_unit(unit)
             stop_unit(silent)
         console = (work / "console").read_bytes()
-        check_console(console, run.returncode)
-        check_unit_report((work / "unit.txt").read_text())
+        check_console(console, run.returncode, images)
+        full_update.check_report((work / "unit.txt").read_text(), "tx", 9600, images, failures)
         check_silent_report((work / "silent.txt").read_text())
     if failures:
         for failure in failures:
