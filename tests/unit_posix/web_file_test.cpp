@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CatalogueImages.h"
 #include "ScratchDirectory.h"
 #include "SimPlatform.h"
 #include "VendraFwUpgrade.h"
@@ -330,6 +331,9 @@ TEST_F(WebFileTest, AFileCutShortByAFailedWriteIsRemoved) {
 }
 
 TEST_F(WebFileTest, SampleMicrocontrollerImage) {
+    if (!kCatalogueHoldsSampleImages) {
+        GTEST_SKIP() << "the catalogue holds a maker's images";
+    }
     gHexFirmware = newImageWorkingCopy(0);
     ASSERT_NE(gHexFirmware, nullptr);
     ASSERT_EQ(createFirmwareFileForWeb(), 1);
