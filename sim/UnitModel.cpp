@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "EscapeBytes.h"
+
 namespace unitsim {
 namespace {
 
@@ -170,32 +172,7 @@ std::string garbled(std::string_view bytes) {
 }
 
 std::string escapeBytes(std::string_view bytes) {
-    std::string text;
-    for (const char c : bytes) {
-        switch (c) {
-            case '\n':
-                text += "\\n";
-                break;
-            case '\r':
-                text += "\\r";
-                break;
-            case '"':
-                text += "\\\"";
-                break;
-            case '\\':
-                text += "\\\\";
-                break;
-            default:
-                if (c >= 0x20 && c < 0x7f) {
-                    text += c;
-                } else {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
-                    text += hex;
-                }
-        }
-    }
-    return text;
+    return platform::sim::escapeBytes(bytes);
 }
 
 UnitModel::UnitModel(UnitConfig config) : config_(std::move(config)), listenBaud_(config_.baud) {}

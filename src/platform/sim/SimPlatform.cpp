@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "EscapeBytes.h"
 #include "Platform.h"
 #include "PortPath.h"
 
@@ -259,38 +260,7 @@ std::string renderTranscript() {
 }
 
 std::string escape(std::string_view bytes) {
-    std::string text;
-    for (const char c : bytes) {
-        switch (c) {
-            case '\n':
-                text += "\\n";
-                break;
-            case '\r':
-                text += "\\r";
-                break;
-            case '\b':
-                text += "\\b";
-                break;
-            case '\t':
-                text += "\\t";
-                break;
-            case '"':
-                text += "\\\"";
-                break;
-            case '\\':
-                text += "\\\\";
-                break;
-            default:
-                if (c >= 0x20 && c < 0x7f) {
-                    text += c;
-                } else {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
-                    text += hex;
-                }
-        }
-    }
-    return text;
+    return escapeBytes(bytes);
 }
 
 std::string consoleText() {
