@@ -1,6 +1,7 @@
 // The one interface through which the program reaches the operating system:
-// serial devices, sleeping and the console. Exactly one adapter (win32, posix
-// or sim) is linked into each program; nothing above this folder includes an
+// serial devices, sleeping, the console, and the creation and replacement of
+// a file that must appear whole. Exactly one adapter (win32, posix or sim) is
+// linked into each program; nothing above this folder includes an
 // OS header.
 #ifndef VENDRA_PLATFORM_PLATFORM_H
 #define VENDRA_PLATFORM_PLATFORM_H
