@@ -1,5 +1,6 @@
 #include "FileAPI.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -13,8 +14,11 @@ constexpr int FILEAPI_BINARY = 1;
 
 std::FILE* fptr = nullptr;
 
+// The console write may change errno; the caller still needs the reason.
 void reportOpenFailure() {
+    const int error = errno;
     platform::consoleWrite("ERROR: File does not exists\n");
+    errno = error;
 }
 
 void reportNoFileOpen() {
@@ -58,6 +62,19 @@ std::uint8_t FileAPI_OpenFile_ToRead(const char* fileName, int isBinary) {
 
 std::uint8_t FileAPI_CreateFile(const char* fileName, int isBinary) {
     return openAs(fileName, "wb", "w", isBinary);
+}
+
+std::uint8_t FileAPI_CreateNewFile(const char* fileName) {
+    fptr = fileName == nullptr ? nullptr : platform::fileCreateNew(fileName);
+    if (fptr == nullptr) {
+        reportOpenFailure();
+        return FILEAPI_FAILURE;
+    }
+    return FILEAPI_SUCCESS;
+}
+
+std::uint8_t FileAPI_ReplaceFile(const char* fromName, const char* toName) {
+    return platform::fileReplace(fromName, toName) ? FILEAPI_SUCCESS : FILEAPI_FAILURE;
 }
 
 std::uint8_t FileAPI_writeToFile(const char* stringToWrite) {

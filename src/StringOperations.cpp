@@ -34,6 +34,10 @@ char* endOfPiece(char* piece, const char* ct) {
     return piece + std::strcspn(piece, ct);
 }
 
+// When memory runs out the process ends with this status: nothing was
+// uploaded or written, and 0 would pass for a success.
+constexpr int OUT_OF_MEMORY_EXIT_STATUS = 1;
+
 // Grows the split table so that one more entry and the closing null fit;
 // the process ends when memory runs out.
 char** growTable(char** table, std::size_t& size, std::size_t count) {
@@ -45,7 +49,7 @@ char** growTable(char** table, std::size_t& size, std::size_t count) {
     if (grown == nullptr) {
         platform::consoleWrite("Memoire insuffisante\n");
         std::free(table);
-        std::exit(0);
+        std::exit(OUT_OF_MEMORY_EXIT_STATUS);
     }
     return static_cast<char**>(grown);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "ComPortAPI.h"
@@ -65,14 +68,43 @@ namespace {
 
 constexpr int EXIT_STATUS_UPDATED = 0;
 constexpr int EXIT_STATUS_UPDATE_FAILED = 1;
+constexpr int EXIT_STATUS_NOT_CONFIRMED = 2;
 constexpr int EXIT_STATUS_DIALOGUE_FAILED = -1;
+
+// How the update sequence ended: failed, both images accepted but the unit
+// not seen back after the reboot wait, or seen back with its prompt.
+enum class UpdateOutcome { Failed, NotConfirmed, Confirmed };
+UpdateOutcome runUpdateSequence();
+
+// One operator entry: the decimal number at the start of the line (after
+// white space, with an optional sign; what follows it is ignored), or 0 when
+// the line holds none in the signed 32-bit range, or when input has ended.
+// The entry never keeps a value from before.
+std::int32_t readOperatorEntry() {
+    std::string line;
+    if (!platform::consoleReadLine(line)) {
+        return 0;
+    }
+    const std::size_t start = line.find_first_not_of(" \t\v\f\r");
+    if (start == std::string::npos) {
+        return 0;
+    }
+    const char* first = line.data() + start;
+    const char* const last = line.data() + line.size();
+    // from_chars takes a minus sign only.
+    if (*first == '+' && first + 1 < last && first[1] != '-') {
+        ++first;
+    }
+    std::int32_t value = 0;
+    return std::from_chars(first, last, value).ec == std::errc{} ? value : 0;
+}
 
 // Asks the operator for the port and the baud rate and opens the port with
 // them. False, after the final message, when either is refused.
 bool runManualDialogue() {
     platform::consoleWrite("FAILED");
     platform::consoleWrite("\n\r\n\rEnter the COM port number : ");
-    platform::consoleReadInt(gComPortNumber);
+    gComPortNumber = readOperatorEntry();
     platform::consolePrintf("\r\nOpening COM%d....................", gComPortNumber);
     if (ComPortAPI_OpenCOM(gComPortNumber) == 0) {
         dipsplayLastMessageToUserBeforeExit("");
@@ -80,7 +112,7 @@ bool runManualDialogue() {
     }
     platform::consoleWrite("OK\r\n");
     platform::consoleWrite("\n\r\n\rEnter the BAUD RATE       : ");
-    platform::consoleReadInt(gBaudRate);
+    gBaudRate = readOperatorEntry();
     platform::consolePrintf("\r\nSetting baud rate at %d..........", gBaudRate);
     if (ComPortAPI_SetBaudRate(gBaudRate) == 0) {
         ComPortAPI_CloseCOM();
@@ -126,12 +158,20 @@ int runVendraFwUpgrade() {
     }
     ComPortAPI_SetHardwareFlowControl(1);
 
-    const bool updated = updateFirmware() != 0;
+    const UpdateOutcome outcome = runUpdateSequence();
     ComPortAPI_CloseCOM();
-    dipsplayLastMessageToUserBeforeExit(updated ? ""
-                                                : "\n\rERROR: The update was not successful.\r\n");
+    dipsplayLastMessageToUserBeforeExit(
+        outcome == UpdateOutcome::Failed ? "\n\rERROR: The update was not successful.\r\n" : "");
     releaseRunBuffers();
-    return updated ? EXIT_STATUS_UPDATED : EXIT_STATUS_UPDATE_FAILED;
+    switch (outcome) {
+        case UpdateOutcome::Confirmed:
+            return EXIT_STATUS_UPDATED;
+        case UpdateOutcome::NotConfirmed:
+            return EXIT_STATUS_NOT_CONFIRMED;
+        case UpdateOutcome::Failed:
+            break;
+    }
+    return EXIT_STATUS_UPDATE_FAILED;
 }
 
 void dipsplayLastMessageToUserBeforeExit(const char* lastMessage) {
@@ -147,6 +187,9 @@ namespace {
 constexpr int READ_REQUEST_SIZE = DATA_BUFFER_SIZE - 1;
 // The reply store of one exchange holds at most this many characters.
 constexpr std::size_t REPLY_STORE_CAPACITY = DATA_BUFFER_SIZE - 1;
+// Reads that one reply collection may take. The replies the program expects
+// need one or two, and the read that finds the line silent.
+constexpr int REPLY_MAX_READS = 8;
 // "%%" + command + "\n\r" + NUL must fit in the scratch buffer.
 constexpr std::size_t MAX_COMMAND_LENGTH = DATA_BUFFER_SIZE - 5;
 
@@ -166,6 +209,7 @@ void printLine(std::string_view text) {
 }
 
 // One read into gDataBuffer, NUL-terminated; a failed read counts as silence.
+// Returns the count of bytes received, every one of them, NULs included.
 int readIntoDataBuffer() {
     int nBytesRead = 0;
     ComPortAPI_ReadCOM(gDataBuffer, READ_REQUEST_SIZE, &nBytesRead);
@@ -178,27 +222,53 @@ int readIntoDataBuffer() {
 
 struct Reply {
     std::string text;
-    bool overflowed = false;
+    bool overLong = false;
 };
 
-// Reads until one read brings nothing. A reply that would outgrow the store
-// stops being collected at its capacity and can match nothing.
+// Reads until one read brings nothing, at most REPLY_MAX_READS reads. A reply
+// still growing at the last of them, or one that would outgrow the store, is
+// over-long: its collection stops there and it matches nothing. This keeps a
+// line that never falls silent from holding the program.
 Reply collectReply() {
     Reply reply;
-    while (readIntoDataBuffer() > 0) {
-        const std::string_view piece(gDataBuffer);
-        const std::size_t room = REPLY_STORE_CAPACITY - reply.text.size();
-        reply.text.append(piece.substr(0, room));
-        if (piece.size() > room) {
-            reply.overflowed = true;
-            break;
+    for (int reads = 1;; ++reads) {
+        const int received = readIntoDataBuffer();
+        if (received == 0) {
+            return reply;
         }
+        const auto count = static_cast<std::size_t>(received);
+        if (reads == REPLY_MAX_READS || count > REPLY_STORE_CAPACITY - reply.text.size()) {
+            reply.overLong = true;
+            return reply;
+        }
+        reply.text.append(gDataBuffer, count);
     }
-    return reply;
 }
 
 bool replyMatches(const Reply& reply, const char* expectedResponse) {
-    return !reply.overflowed && reply.text == expectedResponse;
+    return !reply.overLong && reply.text == expectedResponse;
+}
+
+// A reply as the console shows it: a NUL, and every control character but CR
+// and LF, as \xNN, so that the unit can neither hide part of its reply nor
+// drive the operator's terminal. DEL and the C1 controls, which some
+// terminals obey, are shown the same way.
+std::string shownReply(std::string_view reply) {
+    std::string shown;
+    shown.reserve(reply.size());
+    for (const char c : reply) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool control = byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
+        if (control && c != '\r' && c != '\n') {
+            constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+            shown += "\\x";
+            shown += HEX_DIGITS[byte >> 4];
+            shown += HEX_DIGITS[byte & 0x0F];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 void printPercentage(int percentage) {
@@ -288,16 +358,20 @@ UnitVersions parseVersionReply(const char* text) {
 std::optional<UnitVariant> identifyUnit() {
     ComPortAPI_SetReadingTimeoutInMs(IDENTIFICATION_READ_TIMEOUT_MS);
     sendCommand("%fw -v", 0, 0, nullptr);
-    readIntoDataBuffer();
+    const int received = readIntoDataBuffer();
+    // A NUL would hide the rest of the reply from the parse; such a reply is
+    // no version reply.
+    const bool whole =
+        std::memchr(gDataBuffer, '\0', static_cast<std::size_t>(received)) == nullptr;
     StrRemoveNL(gDataBuffer, ' ');
-    const UnitVersions v = parseVersionReply(gDataBuffer);
+    const UnitVersions v = whole ? parseVersionReply(gDataBuffer) : UnitVersions{};
 
     if (v.nbr == 7) {
         platform::consolePrintf("Checking firmware version ..............  %d.%02d.%02d \r\n",
                                 v.fw_ver, v.fw_rev, v.fw_sub);
         platform::consolePrintf(
-            "Checking fpga version ..................  %s %d.%02d  device:%d\r\n", v.model,
-            v.fpga_ver, v.fpga_rev, v.fpga_type);
+            "Checking fpga version ..................  %s %d.%02d  device:%d\r\n",
+            shownReply(v.model).c_str(), v.fpga_ver, v.fpga_rev, v.fpga_type);
     }
     platform::consoleWrite("Checking product .......... ");
     if (v.fpga_type != DEVICE_XC7A75_676) {
@@ -326,7 +400,8 @@ bool isRebootPrompt(std::string_view reply) {
     return reply.starts_with('[') && reply.size() >= 2 && reply.ends_with(">>");
 }
 
-void waitForReboot() {
+// True when the unit came back with its prompt.
+bool waitForReboot() {
     ComPortAPI_SetBaudRate(gBaudRate);
     platform::consoleWrite(" OK\n\r\n\r");
     platform::consoleWrite("Please wait while the unit is rebooting ........... ");
@@ -341,13 +416,15 @@ void waitForReboot() {
     // What the first read brings is dropped: only the second read counts.
     readIntoDataBuffer();
     ComPortAPI_SetReadingTimeoutInMs(REBOOT_REPLY_TIMEOUT_MS);
-    readIntoDataBuffer();
+    const int received = readIntoDataBuffer();
 
     platform::consoleWrite("\b\b\b\b");
     platform::consolePrintf("100%%");
-    if (isRebootPrompt(gDataBuffer)) {
-        printLine("\n\r\n\rThe update was successful, the unit is now operational\r");
+    if (!isRebootPrompt(std::string_view(gDataBuffer, static_cast<std::size_t>(received)))) {
+        return false;
     }
+    printLine("\n\r\n\rThe update was successful, the unit is now operational\r");
+    return true;
 }
 
 }  // namespace
@@ -387,10 +464,12 @@ int detectComPortAndBaudrate() {
     return 0;
 }
 
-int updateFirmware() {
+namespace {
+
+UpdateOutcome runUpdateSequence() {
     const std::optional<UnitVariant> variant = identifyUnit();
     if (!variant) {
-        return 0;
+        return UpdateOutcome::Failed;
     }
     const int page_idx = *variant == UnitVariant::TX ? 1 : 2;
     // A sequence run again in the same process replaces the copy it made before.
@@ -406,7 +485,7 @@ int updateFirmware() {
         "Sending Programmable Logic data ................... ",
     };
     if (uploadImage(programmableLogic) == 0) {
-        return 0;
+        return UpdateOutcome::Failed;
     }
     printLine("OK\r");
 
@@ -419,10 +498,17 @@ int updateFirmware() {
         "Sending data ...................................... ",
     };
     if (uploadImage(firmware) == 0) {
-        return 0;
+        return UpdateOutcome::Failed;
     }
-    waitForReboot();
-    return 1;
+    return waitForReboot() ? UpdateOutcome::Confirmed : UpdateOutcome::NotConfirmed;
+}
+
+}  // namespace
+
+// 1 once the microcontroller image was acknowledged, whatever the unit says
+// after the reboot; the program entry asks runUpdateSequence for the verdict.
+int updateFirmware() {
+    return runUpdateSequence() == UpdateOutcome::Failed ? 0 : 1;
 }
 
 int sendCommand(const char* commandToSend, int isEchoON, int validateResponse,
@@ -495,7 +581,7 @@ int sendData(const std::uint8_t* dataToSend, std::int32_t dataToSendLength, int 
         return 1;
     }
     platform::consolePrintf("\r\nExpected : %s  received : %s\r\n", expectedResponse,
-                            reply.text.c_str());
+                            shownReply(reply.text).c_str());
     printLine("\r\nError: Expected response did  not matched !\r");
     return 0;
 }
@@ -666,10 +752,10 @@ std::uint32_t computeDataConcatenatedCheckSum() {
 namespace {
 
 constexpr char FIRMWARE_FILE_NAME_FOR_WEB[] = "FwToUpload.bin";
+constexpr char FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB[] = "FwToUpload.bin.tmp";
 // Room for the encoding of an image of up to 460,797 bytes and its NUL.
 constexpr int FIRMWARE_BASE64_BUFFER_SIZE_FOR_WEB = 614400;
 constexpr int FIRMWARE_BASE64_PAD_SEARCH_FOR_WEB = 4;
-constexpr int FILE_BINARY_MODE = 1;
 
 // The body without its pad characters, so that it holds alphabet
 // characters only; empty for an empty image or a failed encoding.
@@ -703,10 +789,10 @@ WebBody encodeImageForWeb() {
     return body;
 }
 
-// Appends the body in lines of FIRMWARE_CHUNCK_SIZE_FOR_WEB characters, each
-// but the last followed by CR LF. True when every write went through.
-bool appendBodyForWeb(const WebBody& body) {
-    bool whole = FileAPI_OpenFile_ToWrite(FIRMWARE_FILE_NAME_FOR_WEB, FILE_BINARY_MODE) != 0;
+// Writes the body in lines of FIRMWARE_CHUNCK_SIZE_FOR_WEB characters, each
+// but the last followed by CR LF, to the open file. False at the first write
+// that fails.
+bool writeBodyForWeb(const WebBody& body) {
     std::array<std::uint8_t, FIRMWARE_CHUNCK_SIZE_FOR_WEB + 2> tempBufferBase64{};
     int remainingByte = body.length;
     int currentIndex = 0;
@@ -717,23 +803,53 @@ bool appendBodyForWeb(const WebBody& body) {
         remainingByte -= FIRMWARE_CHUNCK_SIZE_FOR_WEB;
         tempBufferBase64[FIRMWARE_CHUNCK_SIZE_FOR_WEB] = '\r';
         tempBufferBase64[FIRMWARE_CHUNCK_SIZE_FOR_WEB + 1] = '\n';
-        whole = FileAPI_writeToFileBinary(tempBufferBase64.data(), tempBufferBase64.size()) != 0 &&
-                whole;
+        if (FileAPI_writeToFileBinary(tempBufferBase64.data(), tempBufferBase64.size()) == 0) {
+            return false;
+        }
     }
     if (remainingByte > 0) {
         std::copy_n(body.text.begin() + currentIndex, remainingByte, tempBufferBase64.begin());
-        whole = FileAPI_writeToFileBinary(tempBufferBase64.data(),
-                                          static_cast<std::uint32_t>(remainingByte)) != 0 &&
-                whole;
+        return FileAPI_writeToFileBinary(tempBufferBase64.data(),
+                                         static_cast<std::uint32_t>(remainingByte)) != 0;
     }
-    return FileAPI_CloseFile() != 0 && whole;
+    return true;
+}
+
+std::string systemReason() {
+    return std::strerror(errno);
+}
+
+// The file goes to a temporary name in the same directory and takes the
+// place of FwToUpload.bin only once it is complete and closed, so a failure
+// never leaves a partial file, and an earlier file, or whatever else holds
+// the name, stays untouched by it. Empty on success, else the reason.
+std::string writeWebFile(const std::string& header, const WebBody& body) {
+    if (FileAPI_CreateNewFile(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB) == 0) {
+        return "cannot create " + std::string(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB) + ": " +
+               systemReason();
+    }
+    bool written = FileAPI_writeToFileBinary(reinterpret_cast<const std::uint8_t*>(header.data()),
+                                             static_cast<std::uint32_t>(header.size())) != 0 &&
+                   writeBodyForWeb(body);
+    std::string reason = written ? "" : systemReason();
+    // Buffered bytes reach the disk at the close: a full disk may show only there.
+    if (FileAPI_CloseFile() == 0 && written) {
+        written = false;
+        reason = systemReason();
+    }
+    if (written && FileAPI_ReplaceFile(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB,
+                                       FIRMWARE_FILE_NAME_FOR_WEB) == 0) {
+        written = false;
+        reason = systemReason();
+    }
+    if (!written) {
+        std::remove(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB);
+    }
+    return reason;
 }
 
 }  // namespace
 
-// Every step runs even after a file operation failed, so that each failure is
-// reported; a file that did not get written whole is then removed, since its
-// header would make it pass for complete.
 std::uint8_t createFirmwareFileForWeb() {
     std::string header = FIRMWARE_FILE_HEADER_FOR_WEB;
     header += FIRMWARE_VERSION_TO_UPLOAD;
@@ -754,22 +870,14 @@ std::uint8_t createFirmwareFileForWeb() {
     header += tempString + "\r\n";
     platform::consolePrintf("\r\n Firmware data length = %d !\r\n", gDataConcatenatedLenght);
 
-    const bool created = FileAPI_CreateFile(FIRMWARE_FILE_NAME_FOR_WEB, FILE_BINARY_MODE) != 0;
-    bool whole = FileAPI_writeToFileBinary(reinterpret_cast<const std::uint8_t*>(header.data()),
-                                           static_cast<std::uint32_t>(header.size())) != 0;
-    whole = FileAPI_CloseFile() != 0 && whole && created;
-
     const WebBody body = encodeImageForWeb();
-    if (body.encoded) {
-        whole = appendBodyForWeb(body) && whole;
-    } else {
-        whole = false;
-    }
-
-    if (created && !whole) {
-        std::remove(FIRMWARE_FILE_NAME_FOR_WEB);
+    const std::string reason =
+        body.encoded ? writeWebFile(header, body) : "the image is too large to encode";
+    if (!reason.empty()) {
+        platform::consolePrintf("\r\nERROR: %s not written: %s\r\n", FIRMWARE_FILE_NAME_FOR_WEB,
+                                reason.c_str());
     }
     platform::consoleWrite("\r\nPress any key to exit");
     platform::consoleWaitKey();
-    return whole ? 1 : 0;
+    return reason.empty() ? 1 : 0;
 }

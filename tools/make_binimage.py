@@ -2,11 +2,17 @@
 """Generates the image catalogue unit (BinImage.h, BinImage.cpp) from an image directory.
 
 The directory must hold the three image files by name. Each file's text is
-embedded character for character; a text with a NUL, or with a line that does
-not start with ":", is refused, as is a missing file: the tool then names the
-file, leaves no output behind and exits with status 1.
+embedded character for character. A missing file is refused, and so is a text
+with a NUL or with a line that is not a sound Intel HEX record: a line that
+does not start with ":", a character that is not a hexadecimal digit, a byte
+count that does not match the line, a wrong checksum, a record type above 5.
+The tool then names the file, the line and the reason, leaves no output behind
+and exits with status 1.
 
-Usage: make_binimage.py IMAGE_DIR OUTPUT_DIR
+--no-record-checks leaves the records unchecked (the start code and NUL tests
+stay): for test catalogues that hold broken records on purpose.
+
+Usage: make_binimage.py [--no-record-checks] IMAGE_DIR OUTPUT_DIR
 """
 
 import os
@@ -20,6 +26,10 @@ IMAGE_FILES = (
     "K620418_RX_XC7A75_1_07.mcs",
 )
 FILE_PATH_SIZE = 70
+HEX_DIGITS = frozenset(b"0123456789ABCDEFabcdef")
+# Byte count, two address bytes, record type and checksum.
+RECORD_OVERHEAD = 5
+LAST_RECORD_TYPE = 5
 OUTPUTS = ("BinImage.h", "BinImage.cpp")
 LINE_END = re.compile(rb"\r\n|\r|\n")
 
@@ -45,7 +55,25 @@ def array_name(file_name):
     return file_name.replace(".", "_")
 
 
-def read_image(path):
+def record_fault(line):
+    """Why a record line (with its ":") is not a sound record, or None."""
+    digits = line[1:]
+    for column, char in enumerate(digits, start=2):
+        if char not in HEX_DIGITS:
+            return f"character {chr(char)!r} at column {column} is not a hexadecimal digit"
+    if len(digits) % 2 or len(digits) < 2 * RECORD_OVERHEAD:
+        return f"record of {len(digits)} digits is too short or odd"
+    data = bytes.fromhex(digits.decode("ascii"))
+    if data[0] + RECORD_OVERHEAD != len(data):
+        return f"byte count {data[0]} does not match the {len(data) - RECORD_OVERHEAD} bytes of the line"
+    if sum(data) % 256:
+        return f"checksum 0x{data[-1]:02X} is wrong"
+    if data[3] > LAST_RECORD_TYPE:
+        return f"record type 0x{data[3]:02X} is unknown"
+    return None
+
+
+def read_image(path, check_records):
     try:
         text = path.read_bytes()
     except OSError as error:
@@ -61,6 +89,9 @@ def read_image(path):
     for number, line in enumerate(lines, start=1):
         if not line.startswith(b":"):
             raise Refused(f'{path}: line {number} does not start with ":"')
+        fault = record_fault(line) if check_records else None
+        if fault:
+            raise Refused(f"{path}: line {number}: {fault}")
     return text
 
 
@@ -114,25 +145,29 @@ def write(path, text):
     os.replace(partial, path)
 
 
-def generate(image_dir, output_dir):
+def generate(image_dir, output_dir, check_records):
     images = []
     for name in IMAGE_FILES:
         path = image_dir / name
         if not path.is_file():
             raise Refused(f"{path}: image file missing")
-        images.append((name, read_image(path)))
+        images.append((name, read_image(path, check_records)))
     output_dir.mkdir(parents=True, exist_ok=True)
     write(output_dir / "BinImage.h", header(images))
     write(output_dir / "BinImage.cpp", source(images))
 
 
 def main(argv):
-    if len(argv) != 3:
-        print("usage: make_binimage.py IMAGE_DIR OUTPUT_DIR", file=sys.stderr)
+    args = argv[1:]
+    check_records = "--no-record-checks" not in args
+    if not check_records:
+        args.remove("--no-record-checks")
+    if len(args) != 2:
+        print("usage: make_binimage.py [--no-record-checks] IMAGE_DIR OUTPUT_DIR", file=sys.stderr)
         return 2
-    output_dir = Path(argv[2])
+    output_dir = Path(args[1])
     try:
-        generate(Path(argv[1]), output_dir)
+        generate(Path(args[0]), output_dir, check_records)
     except Refused as refusal:
         # A refused directory leaves nothing that a build could mistake for current.
         for name in OUTPUTS:

@@ -1,11 +1,15 @@
 // The one interface through which the program reaches the operating system:
-// serial devices, sleeping and the console. Exactly one adapter (win32, posix
-// or sim) is linked into each program; nothing above this folder includes an
+// serial devices, sleeping, the console, and the creation and replacement of
+// a file that must appear whole. Exactly one adapter (win32, posix or sim) is
+// linked into each program; nothing above this folder includes an
 // OS header.
 #ifndef VENDRA_PLATFORM_PLATFORM_H
 #define VENDRA_PLATFORM_PLATFORM_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "SerialRecords.h"
@@ -41,13 +45,23 @@ void sleepMs(std::uint32_t milliseconds);
 // Standard output unbuffered, in the platform's text mode. Called once at start.
 void consoleSetUp();
 void consoleWrite(std::string_view text);
-// Formatted input of one decimal integer, as scanf("%d"). False when no
-// number could be read; `value` is then unchanged.
-bool consoleReadInt(int& value);
+// One line of operator input without its "\n"; characters beyond
+// kConsoleLineLimit are read and dropped. False, with `line` empty, when input
+// has ended before the line began.
+inline constexpr std::size_t kConsoleLineLimit = 256;
+bool consoleReadLine(std::string& line);
 // One key press without echo; at the end of input it returns at once.
 void consoleWaitKey();
 // Drops console input typed ahead and not yet consumed.
 void consoleDiscardInput();
+
+// Creates `path` for writing bytes, only when nothing of that name exists,
+// not even a dangling symlink. Null, with errno set, otherwise.
+std::FILE* fileCreateNew(const char* path);
+// Puts the file `from` in the place of `to` in one step (POSIX rename,
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING): a file or a symlink named `to`
+// is replaced, never written through. False, with errno set, when it fails.
+bool fileReplace(const char* from, const char* to);
 
 // printf-style formatting onto consoleWrite; shared by every adapter.
 [[gnu::format(printf, 1, 2)]] void consolePrintf(const char* format, ...);

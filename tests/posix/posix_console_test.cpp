@@ -1,10 +1,14 @@
-// The POSIX console: the operator's numbers, the key press and discarding
+// The POSIX console: the operator's lines, output into a closed pipe, the key press and discarding
 // typed-ahead input, from a pipe and from a terminal.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "Platform.h"
 #include "PosixTestSupport.h"
@@ -59,26 +63,51 @@ class TerminalInput {
     StdinFrom stdin_;
 };
 
-TEST(PosixConsole, ReadsDecimalNumbersAsScanfDoes) {
-    InputPipe input(" 42\n-7 x");
+TEST(PosixConsole, ReadsLinesFromAPipe) {
+    const std::string longLine(platform::kConsoleLineLimit + 5, '9');
+    InputPipe input(" 42\n\n" + longLine + "\n-7 x");
     StdinFrom redirected(input.get());
-    int value = 0;
-    EXPECT_TRUE(platform::consoleReadInt(value));
-    EXPECT_EQ(value, 42);
-    EXPECT_TRUE(platform::consoleReadInt(value));
-    EXPECT_EQ(value, -7);
-    EXPECT_FALSE(platform::consoleReadInt(value));
-    EXPECT_EQ(value, -7);
+    const std::vector<std::string> lines{" 42", "", longLine.substr(0, platform::kConsoleLineLimit),
+                                         "-7 x"};
+    std::string line;
+    for (const std::string& expected : lines) {
+        ASSERT_TRUE(platform::consoleReadLine(line));
+        EXPECT_EQ(line, expected);
+    }
+    EXPECT_FALSE(platform::consoleReadLine(line));
+    EXPECT_EQ(line, "");
 }
 
 TEST(PosixConsole, DiscardDropsWhatTheLibraryHoldsFromAPipe) {
-    InputPipe input("12 34\n");
+    InputPipe input("12 34\n56\n");
     StdinFrom redirected(input.get());
-    int value = 0;
-    ASSERT_TRUE(platform::consoleReadInt(value));
+    std::string line;
+    ASSERT_TRUE(platform::consoleReadLine(line));
+    EXPECT_EQ(line, "12 34");
     platform::consoleDiscardInput();
-    EXPECT_FALSE(platform::consoleReadInt(value));
-    EXPECT_EQ(value, 12);
+    EXPECT_FALSE(platform::consoleReadLine(line));
+}
+
+// A console write into a pipe whose reader has gone fails; the program goes
+// on rather than being ended by SIGPIPE halfway through an upload.
+TEST(PosixConsole, AClosedOutputPipeDoesNotEndTheProgram) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int ends[2];
+        if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) {
+            _exit(3);
+        }
+        ::close(ends[0]);
+        platform::consoleSetUp();
+        platform::consoleWrite("Sending data ...");
+        platform::consoleWrite("1%");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(PosixConsole, KeyFromAPipeIsOneByteAndTheEndOfInputCounts) {
@@ -94,13 +123,12 @@ TEST(PosixConsole, KeyFromAPipeIsOneByteAndTheEndOfInputCounts) {
 TEST(PosixConsole, KeyFromATerminalIsNotEchoedAndSettingsComeBack) {
     TerminalInput terminal;
     terminal.type("5\n");
-    int value = 0;
-    ASSERT_TRUE(platform::consoleReadInt(value));
-    EXPECT_EQ(value, 5);
+    std::string line;
+    ASSERT_TRUE(platform::consoleReadLine(line));
+    EXPECT_EQ(line, "5");
     terminal.shown();
 
-    // The key is typed once the wait has taken the terminal out of echo;
-    // the line end left over from the number does not count as the key.
+    // The key is typed once the wait has taken the terminal out of echo.
     std::thread waiter(platform::consoleWaitKey);
     const auto start = std::chrono::steady_clock::now();
     while ((terminal.settings().c_lflag & ECHO) != 0 && elapsedSince(start) < 5s) {
@@ -121,9 +149,9 @@ TEST(PosixConsole, DiscardDropsWhatWasTypedAhead) {
     terminal.shown();
     platform::consoleDiscardInput();
     terminal.type("7\n");
-    int value = 0;
-    ASSERT_TRUE(platform::consoleReadInt(value));
-    EXPECT_EQ(value, 7);
+    std::string line;
+    ASSERT_TRUE(platform::consoleReadLine(line));
+    EXPECT_EQ(line, "7");
 }
 
 }  // namespace

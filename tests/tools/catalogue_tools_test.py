@@ -64,6 +64,7 @@ class MakeBinImage(unittest.TestCase):
         self.assertIn(reason, result.stderr)
         self.assertFalse((self.out / "BinImage.h").exists())
         self.assertFalse((self.out / "BinImage.cpp").exists())
+        return result.stderr
 
     def test_refuses_a_missing_file(self):
         for name in (MCU, TX, RX):
@@ -93,10 +94,33 @@ class MakeBinImage(unittest.TestCase):
                 self.fresh_directory()
                 self.assert_refused(RX, reason, lambda path: path.write_bytes(text))
 
+    def test_refuses_a_broken_record(self):
+        cases = {
+            "non-hex digit": (b":02000004800G7A\r\n", "line 1", "'G' at column 13"),
+            "lower-case x": (b":0200000480007A\r\n:00000001Fx\r\n", "line 2", "'x'"),
+            "bad checksum": (b":0200000480007B\r\n", "line 1", "checksum 0x7B"),
+            "type 0x10": (b":00000010F0\r\n", "line 1", "record type 0x10"),
+            "short line": (b":02000004807A\r\n", "line 1", "byte count 2"),
+            "start code alone": (b":\r\n", "line 1", "too short"),
+            "odd digit count": (b":0200000480007A0\r\n", "line 1", "odd"),
+        }
+        for case, (records, line, reason) in cases.items():
+            with self.subTest(case):
+                self.fresh_directory()
+                text = records + b":00000001FF\r\n"
+                refusal = self.assert_refused(MCU, f"{line}: ", lambda path: path.write_bytes(text))
+                self.assertIn(reason, refusal)
+
+    def test_record_checks_can_be_left_off_for_broken_test_images(self):
+        (self.images / TX).write_bytes(b":0400000001020304F3\r\n:00000001FF\r\n")
+        result = run_tool("make_binimage.py", "--no-record-checks", self.images, self.out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue((self.out / "BinImage.cpp").exists())
+
     def test_catalogue_compiles_to_the_texts_of_the_files(self):
         texts = {
-            MCU: b':0\\"?" ??= \t\x01\xc3\xa9\r\n:00000001FF\r\n',
-            TX: b":lone CR\r:LF only\n:last line without end",
+            MCU: b":0400000001020304F2\r\n:00000001ff\r\n",
+            TX: b":0200000480007A\r:0200000480007A\n:00000001FF",
             RX: VALID,
         }
         for name, text in texts.items():

@@ -274,12 +274,12 @@ inline void discovery(ExpectedRun& x, int unitPort, std::uint32_t unitRate) {
 // The operator names the port and the rate; both are accepted.
 inline void manualDialogue(ExpectedRun& x, int port, std::uint32_t rate) {
     x.console("\n\r\n\rEnter the COM port number : ");
-    x.input(std::to_string(port));
+    x.input(std::to_string(port) + "\n");
     x.console("\r\nOpening COM" + std::to_string(port) + "....................");
     x.open(port);
     x.line("OK\r");
     x.console("\n\r\n\rEnter the BAUD RATE       : ");
-    x.input("\n" + std::to_string(rate));
+    x.input(std::to_string(rate) + "\n");
     x.console("\r\nSetting baud rate at " + std::to_string(rate) + "..........");
     x.line("OK\r");
 }

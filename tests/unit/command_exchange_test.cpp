@@ -122,13 +122,15 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
          {head, tail, ""}},
         {"one character more", {{100 * kMs, identity + ">"}}, 1, 0, {identity + ">", ""}},
         {"one character less", {{100 * kMs, identity.substr(1)}}, 1, 0, {identity.substr(1), ""}},
-        // A piece counts up to its first NUL byte.
-        {"NUL after the text", {{100 * kMs, identity + withNul}}, 1, 1, {identity + withNul, ""}},
+        // A NUL is a byte of the reply like any other.
+        {"NUL after the text", {{100 * kMs, identity + withNul}}, 1, 0, {identity + withNul, ""}},
         {"piece that starts with NUL",
          {{100 * kMs, withNul}, {1500 * kMs, identity}},
          1,
-         1,
+         0,
          {withNul, identity, ""}},
+        {"NUL alone", {{100 * kMs, std::string(1, '\0')}}, 1, 0, {std::string(1, '\0'), ""}},
+        {"ESC inside", {{100 * kMs, head + "\x1b" + tail}}, 1, 0, {head + "\x1b" + tail, ""}},
         {"other text, validation off, read to the end",
          {{100 * kMs, head}, {1500 * kMs, tail}},
          0,
@@ -156,6 +158,54 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
     }
 }
 
+// `text` cut into `count` pieces, one every `period` from 100 ms on.
+std::vector<RespondingFarEnd::Piece> spreadOver(const std::string& text, std::size_t count,
+                                                Micros period) {
+    std::vector<RespondingFarEnd::Piece> pieces;
+    const std::size_t size = (text.size() + count - 1) / count;
+    for (std::size_t i = 0; i < count; ++i) {
+        pieces.push_back(
+            {100 * kMs + static_cast<Micros>(i) * period, text.substr(i * size, size)});
+    }
+    return pieces;
+}
+
+struct BoundCase {
+    const char* name;
+    std::vector<RespondingFarEnd::Piece> pieces;
+    int result;
+};
+
+// Read time-out 500 ms, as in discovery. A line that never falls silent costs
+// one collection at most eight reads, 4 s, and matches nothing; a reply that
+// falls silent within them is compared as usual.
+TEST_F(CommandExchange, ReplyCollectionIsBoundedInReads) {
+    const std::string identity = kTxIdentity;
+    const std::vector<BoundCase> cases{
+        {"a line that never falls silent", spreadOver(std::string(6000, 'x'), 600, 100 * kMs), 0},
+        {"a trickle of NULs", spreadOver(std::string(200, '\0'), 200, 400 * kMs), 0},
+        {"the reply in seven reads, then silence", spreadOver(identity, 7, 500 * kMs), 1},
+        {"the reply still growing at the eighth read", spreadOver(identity, 8, 500 * kMs), 0},
+    };
+    for (const BoundCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        startRow();
+        RespondingFarEnd unit(c.pieces);
+        sim::addUnitPort(kPort, unit);
+        openPort(kPort, 9600, false);
+        ComPortAPI_SetReadingTimeoutInMs(500);
+
+        EXPECT_EQ(sendCommand("%fw -p", 0, 1, kTxIdentity), c.result);
+        const std::vector<sim::Event> reads = sim::events(EventKind::Read, kPort);
+        EXPECT_EQ(reads.size(), 8u);
+        Micros reading = 0;
+        for (const sim::Event& read : reads) {
+            reading += read.duration;
+        }
+        EXPECT_EQ(reading, 8 * 500 * kMs);
+    }
+}
+
 TEST_F(CommandExchange, FailedWriteIsReportedAndNothingIsRead) {
     RespondingFarEnd unit({{100 * kMs, kTxIdentity}});
     unit.refuseWrite(1);
@@ -177,17 +227,10 @@ std::string hugePattern(std::size_t length) {
     return text;
 }
 
-std::size_t bytesRead() {
-    std::size_t total = 0;
-    for (const std::string& piece : readPieces()) {
-        total += piece.size();
-    }
-    return total;
-}
-
 // A reply of 1,100,000 bytes outgrows the 1,023,999 characters of the reply
 // store: the collection stops there and no text can match it, not even the
-// part that fitted.
+// part that fitted. The read time-out is long enough for one read to fill
+// the store, so that the store, not the count of reads, stops it.
 TEST_F(CommandExchange, ReplyLongerThanTheStoreStopsAtItsCapacityAndFails) {
     struct Case {
         int validateResponse;
@@ -202,15 +245,15 @@ TEST_F(CommandExchange, ReplyLongerThanTheStoreStopsAtItsCapacityAndFails) {
         unitsim::SimLink link(model);
         sim::addUnitPort(kPort, link);
         openPort(kPort, 115200, true);
-        ComPortAPI_SetReadingTimeoutInMs(1000);
+        ComPortAPI_SetReadingTimeoutInMs(100000);
 
         const std::string storeFull = hugePattern(1023999);
         EXPECT_EQ(sendCommand("%fw -p", 0, c.validateResponse, storeFull.c_str()), c.result);
         const std::vector<std::string> pieces = readPieces();
         ASSERT_FALSE(pieces.empty());
         EXPECT_FALSE(pieces.back().empty()) << "no read after the store is full";
-        EXPECT_GT(bytesRead(), 1023999u);
-        EXPECT_LT(bytesRead(), 1100000u);
+        ASSERT_EQ(pieces.size(), 2u);
+        EXPECT_EQ(pieces[0].size(), 1023999u);
         EXPECT_EQ(sim::consoleText(), "");
     }
 }
@@ -362,13 +405,13 @@ TEST_F(CommandExchange, TypedAheadInputIsDiscarded) {
     sim::addSilentPort(kPort);
     openPort(kPort, 115200, true);
     sim::setConsoleInput("3 typed ahead\n4 more\nlast\n");
-    int number = 0;
 
-    ASSERT_TRUE(platform::consoleReadInt(number));
+    // A key taken leaves the rest of its line buffered.
+    platform::consoleWaitKey();
     sendCommand("%fw -v", 0, 0, nullptr);
     EXPECT_EQ(sim::pendingConsoleInput(), "4 more\nlast\n");
 
-    ASSERT_TRUE(platform::consoleReadInt(number));
+    platform::consoleWaitKey();
     const std::uint8_t byte = 0;
     sendData(&byte, 1, 1, nullptr);
     EXPECT_EQ(sim::pendingConsoleInput(), "last\n");

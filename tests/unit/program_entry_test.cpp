@@ -122,6 +122,90 @@ TEST_F(ProgramEntry, RunsEndAtTheKeyPressWithTheirStatus) {
     }
 }
 
+struct OperatorCase {
+    const char* name;
+    std::string input;
+    std::string console;  // after the banner and the port prompt
+    int status;
+};
+
+// An entry from which no decimal number in the signed 32-bit range can be
+// read counts as 0, whatever discovery left behind; what follows a number is
+// ignored. COM1 and COM32 exist, without a unit.
+TEST_F(ProgramEntry, OperatorEntriesThatAreNotNumbersCountAsZero) {
+    const std::string refusedPortZero = opening(0) + "ERROR: Opening COM0 failed !" + kPressKey;
+    const std::string silentUnit = std::string("OK\r\n") + "Checking product .......... " +
+                                   "FAILED, Unknown product\r\n" + kUpdateFailed + kPressKey;
+    const std::vector<OperatorCase> cases{
+        {"letters", "abc\n", refusedPortZero, -1},
+        {"empty line", "\n32\n", refusedPortZero, -1},
+        {"white space only", " \t \n", refusedPortZero, -1},
+        {"end of input", "", refusedPortZero, -1},
+        {"beyond 32 bits, would wrap to 1", "4294967297\n", refusedPortZero, -1},
+        {"just beyond the signed range", "2147483648\n", refusedPortZero, -1},
+        {"sign without digits", "+-5\n", refusedPortZero, -1},
+        {"negative number", "-1\n", opening(-1) + "ERROR: Opening COM-1 failed !" + kPressKey, -1},
+        {"rate in letters", "32\nabc\n", opening(32) + askRate(0) + kPressKey, -1},
+        {"rate beyond 32 bits, would wrap to 9600", "32\n4294976896\n",
+         opening(32) + askRate(0) + kPressKey, -1},
+        {"rate ended by the input", "32\n", opening(32) + askRate(0) + kPressKey, -1},
+        {"text after the number", " +32 port\n9600xyz\n", opening(32) + askRate(9600) + silentUnit,
+         1},
+    };
+    for (const OperatorCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        startRow();
+        sim::addSilentPort(1);
+        sim::addSilentPort(32);
+        sim::setConsoleInput(c.input);
+
+        EXPECT_EQ(runVendraFwUpgrade(), c.status);
+        EXPECT_EQ(sim::consoleText(), kBanner + kAskPort + c.console)
+            << sim::escape(sim::consoleText());
+    }
+}
+
+struct OutcomeCase {
+    const char* name;
+    std::optional<unitsim::Fault> fault;
+    std::string ending;  // the console's end
+    int status;
+};
+
+// A completed sequence: 0 only with the success line; 2 when both images
+// went in but the unit was not seen back; 1 when an image was refused.
+TEST_F(ProgramEntry, ExitStatusOfACompletedSequence) {
+    const std::string rebooted = "Please wait while the unit is rebooting ........... ";
+    const std::vector<OutcomeCase> cases{
+        {"unit back with its prompt", std::nullopt,
+         "100%\b\b\b\b100%\n\r\n\rThe update was successful, the unit is now operational\r\n" +
+             kPressKey,
+         0},
+        {"unit silent after the reboot", unitsim::Fault::RebootNothing,
+         "100%\b\b\b\b100%" + kPressKey, 2},
+        {"image refused", unitsim::Fault::WrongSuccess,
+         "\r\nError: Expected response did  not matched !\r\n" + std::string("FAILED\r\n") +
+             kUpdateFailed + kPressKey,
+         1},
+    };
+    for (const OutcomeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        startRow();
+        unitsim::UnitConfig config = unitsim::configFor(unitsim::Variant::Tx, 9600);
+        if (c.fault) {
+            unitsim::applyFault(config, *c.fault);
+        }
+        unitsim::UnitModel unit(config);
+        unitsim::SimLink link(unit);
+        sim::addUnitPort(3, link);
+
+        EXPECT_EQ(runVendraFwUpgrade(), c.status);
+        const std::string console = sim::consoleText();
+        EXPECT_TRUE(console.ends_with(c.ending)) << sim::escape(console);
+        EXPECT_EQ(console.find(rebooted) != std::string::npos, c.status != 1);
+    }
+}
+
 // After a failed discovery the operator's port opens at the rate discovery
 // left stored: 1200 when any port passed the existence test, else the initial
 // 9600. The operator's rate is applied afterwards, without a new setting when

@@ -234,43 +234,43 @@ TEST_F(SimPlatformTest, SleepAdvancesExactly) {
     EXPECT_EQ(sim::now(), 3001 * kMs);
 }
 
-TEST_F(SimPlatformTest, ConsoleReadIntFollowsScanf) {
+TEST_F(SimPlatformTest, ConsoleReadLineTakesOneLine) {
     struct Case {
-        const char* input;
+        std::string input;
         bool reads;
-        int value;
-        const char* left;
+        std::string line;
+        std::string left;
     };
+    const std::string longLine(platform::kConsoleLineLimit + 10, '7');
     const std::vector<Case> cases{
-        {"7\n", true, 7, "\n"},
-        {"  \n -12x", true, -12, "x"},
-        {"+5", true, 5, ""},
-        {"abc", false, 0, "abc"},
-        {"-x", false, 0, "x"},
-        {"", false, 0, ""},
-        {"4294967297\n", true, 1, "\n"},
-        {"99999999999999999999", true, -1, ""},
-        {"-99999999999999999999", true, 0, ""},
+        {"7\n8\n", true, "7", "8\n"},
+        {"\n8\n", true, "", "8\n"},
+        {"  -12x", true, "  -12x", ""},
+        {"", false, "", ""},
+        {longLine + "\nnext", true, longLine.substr(0, platform::kConsoleLineLimit), "next"},
     };
     for (const Case& c : cases) {
         sim::reset();
         sim::setConsoleInput(c.input);
-        int value = 0;
-        EXPECT_EQ(platform::consoleReadInt(value), c.reads) << c.input;
-        EXPECT_EQ(value, c.value) << c.input;
+        std::string line = "left from before";
+        EXPECT_EQ(platform::consoleReadLine(line), c.reads) << c.input;
+        EXPECT_EQ(line, c.line) << c.input;
         EXPECT_EQ(sim::pendingConsoleInput(), c.left) << c.input;
+        const std::vector<sim::Event> reads = sim::events(EventKind::ConsoleRead);
+        ASSERT_EQ(reads.size(), 1U);
+        EXPECT_EQ(reads[0].ok, c.reads);
+        EXPECT_EQ(reads[0].text, c.input.substr(0, c.input.size() - c.left.size()));
     }
 }
 
 TEST_F(SimPlatformTest, DiscardDropsOnlyThePartlyReadLine) {
     sim::setConsoleInput("3\n9600 junk\nxy");
     platform::consoleDiscardInput();  // nothing typed yet
-    int value = 0;
-    ASSERT_TRUE(platform::consoleReadInt(value));
+    std::string line;
+    ASSERT_TRUE(platform::consoleReadLine(line));
     platform::consoleDiscardInput();
     EXPECT_EQ(sim::pendingConsoleInput(), "9600 junk\nxy");
-    ASSERT_TRUE(platform::consoleReadInt(value));
-    EXPECT_EQ(value, 9600);
+    platform::consoleWaitKey();
     platform::consoleDiscardInput();
     EXPECT_EQ(sim::pendingConsoleInput(), "xy");
     platform::consoleWaitKey();
@@ -278,13 +278,13 @@ TEST_F(SimPlatformTest, DiscardDropsOnlyThePartlyReadLine) {
     platform::consoleWaitKey();
     platform::consoleWaitKey();  // end of input: returns at once
     const std::vector<sim::Event> keys = sim::events(EventKind::Key);
-    ASSERT_EQ(keys.size(), 3U);
-    EXPECT_EQ(keys[2].text, "");
+    ASSERT_EQ(keys.size(), 4U);
+    EXPECT_EQ(keys[3].text, "");
     std::vector<std::string> dropped;
     for (const sim::Event& e : sim::events(EventKind::Discard)) {
         dropped.push_back(e.text);
     }
-    EXPECT_EQ(dropped, (std::vector<std::string>{"", "\n", " junk\n"}));
+    EXPECT_EQ(dropped, (std::vector<std::string>{"", "", "600 junk\n"}));
 }
 
 TEST_F(SimPlatformTest, TranscriptRecordsEverythingWithItsTime) {

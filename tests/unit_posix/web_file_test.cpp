@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -8,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -161,6 +167,13 @@ std::size_t keysTaken() {
     return platform::sim::events(platform::sim::EventKind::Key).size();
 }
 
+constexpr char kTemporaryFile[] = "FwToUpload.bin.tmp";
+constexpr char kEarlierFile[] = "earlier file, which must survive a failure";
+
+std::string notWritten(const std::string& reason) {
+    return "\r\nERROR: FwToUpload.bin not written: " + reason + "\r\n";
+}
+
 class WebFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -249,8 +262,9 @@ TEST_F(WebFileTest, ImageTooLargeToEncodeLeavesNoFile) {
     useImageText(intelHexOf(image));
     EXPECT_EQ(createFirmwareFileForWeb(), 0);
     EXPECT_FALSE(std::filesystem::exists(kWebFile));
-    EXPECT_EQ(platform::sim::consoleText(),
-              summaryOf(image) + "\r\n ERROR BASE 64 !\r\n" + kPressAnyKey);
+    EXPECT_EQ(platform::sim::consoleText(), summaryOf(image) + "\r\n ERROR BASE 64 !\r\n" +
+                                                notWritten("the image is too large to encode") +
+                                                kPressAnyKey);
     EXPECT_EQ(keysTaken(), 1u);
 }
 
@@ -260,14 +274,6 @@ TEST_F(WebFileTest, AnEmptyImageGivesTheHeaderAlone) {
     ASSERT_EQ(createFirmwareFileForWeb(), 1);
     EXPECT_EQ(readWholeFile(kWebFile), std::string(kFixedHeader) + "0\r\n0\r\n");
     EXPECT_EQ(platform::sim::consoleText(), summaryOf({}) + kPressAnyKey);
-}
-
-TEST_F(WebFileTest, AnExistingFileIsReplaced) {
-    writeWholeFile(kWebFile, std::string(5000, 'x'));
-    const std::vector<std::uint8_t> image = imageOf(698);
-    useImageText(intelHexOf(image));
-    ASSERT_EQ(createFirmwareFileForWeb(), 1);
-    EXPECT_EQ(readWholeFile(kWebFile), expectedFileFor(image));
 }
 
 TEST_F(WebFileTest, InvalidImageTextLeavesTheFileAlone) {
@@ -282,52 +288,194 @@ TEST_F(WebFileTest, InvalidImageTextLeavesTheFileAlone) {
     EXPECT_EQ(keysTaken(), 0u);
 }
 
-// Both openings fail: one text for the create, the header write and the
-// close, then one for the second opening, each of the three body writes and
-// the close.
-std::string consoleWithoutFile(const std::vector<std::uint8_t>& image) {
-    return summaryOf(image) + kNoSuchFile + kNoFileOpen + kNoFileOpen + kNoSuchFile + kNoFileOpen +
-           kNoFileOpen + kNoFileOpen + kNoFileOpen + kPressAnyKey;
+std::string kindOf(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    const fs::file_status status = fs::symlink_status(path);
+    switch (status.type()) {
+        case fs::file_type::not_found:
+            return "none";
+        case fs::file_type::regular:
+            return "file";
+        case fs::file_type::directory:
+            return "directory";
+        case fs::file_type::symlink:
+            return "symlink";
+        case fs::file_type::fifo:
+            return "fifo";
+        default:
+            return "other";
+    }
 }
 
-TEST_F(WebFileTest, NoFileWhereItCannotBeCreated) {
-    const std::filesystem::path gone = dir / "gone";
-    std::filesystem::create_directory(gone);
-    std::filesystem::current_path(gone);
-    std::filesystem::remove(gone);
+// Runs `body` in a child process; its exit status, or -1 when it did not exit.
+template <typename Body>
+int inChild(Body body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct PlaceCase {
+    const char* name;
+    // What holds the name before the run.
+    void (*prepare)(const ScratchDirectory& dir);
+    bool written;
+    std::string fileMessages;  // the output file layer's own lines
+    std::string reason;        // empty when written
+    std::string kindAfter;     // what FwToUpload.bin is afterwards
+};
+
+// Whatever holds the name "FwToUpload.bin", the file appears whole or not at
+// all: it goes to a temporary file in the same directory first and is renamed
+// over the name once complete. A symlink is replaced, never written through; a
+// FIFO or a directory is never opened; a failure leaves neither a partial file
+// nor the temporary file, and says which file and why.
+TEST_F(WebFileTest, WhatHoldsTheNameBeforehand) {
+    const std::vector<PlaceCase> cases{
+        {"a fresh directory", [](const ScratchDirectory&) {}, true, "", "", "file"},
+        {"an existing file",
+         [](const ScratchDirectory&) { writeWholeFile(kWebFile, kEarlierFile); }, true, "", "",
+         "file"},
+        {"a symlink to a file",
+         [](const ScratchDirectory& d) {
+             writeWholeFile(d / "target", kEarlierFile);
+             std::filesystem::create_symlink(d / "target", kWebFile);
+         },
+         true, "", "", "file"},
+        {"a dangling symlink",
+         [](const ScratchDirectory& d) {
+             std::filesystem::create_symlink(d / "missing", kWebFile);
+         },
+         true, "", "", "file"},
+        {"a FIFO", [](const ScratchDirectory&) { ASSERT_EQ(mkfifo(kWebFile, 0600), 0); }, true, "",
+         "", "file"},
+        {"a directory",
+         [](const ScratchDirectory&) { std::filesystem::create_directory(kWebFile); }, false, "",
+         "Is a directory", "directory"},
+        {"a temporary file left by someone else",
+         [](const ScratchDirectory&) {
+             writeWholeFile(kWebFile, kEarlierFile);
+             writeWholeFile(kTemporaryFile, kEarlierFile);
+         },
+         false, kNoSuchFile, "cannot create FwToUpload.bin.tmp: File exists", "file"},
+        {"a symlink in the temporary file's place",
+         [](const ScratchDirectory& d) {
+             writeWholeFile(d / "target", kEarlierFile);
+             std::filesystem::create_symlink(d / "target", kTemporaryFile);
+         },
+         false, kNoSuchFile, "cannot create FwToUpload.bin.tmp: File exists", "none"},
+    };
     const std::vector<std::uint8_t> image = imageOf(1500);
-    useImageText(intelHexOf(image));
-    EXPECT_EQ(createFirmwareFileForWeb(), 0);
-    std::filesystem::current_path(dir.path());
-    EXPECT_FALSE(std::filesystem::exists(gone));
-    EXPECT_EQ(platform::sim::consoleText(), consoleWithoutFile(image));
+    for (const PlaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDirectory place;
+        place.enter();
+        platform::sim::reset();
+        platform::sim::setConsoleInput("k");
+        c.prepare(place);
+        const std::string temporaryBefore = kindOf(kTemporaryFile);
+        useImageText(intelHexOf(image));
+
+        EXPECT_EQ(createFirmwareFileForWeb(), c.written ? 1 : 0);
+
+        EXPECT_EQ(platform::sim::consoleText(), summaryOf(image) + c.fileMessages +
+                                                    (c.written ? "" : notWritten(c.reason)) +
+                                                    kPressAnyKey);
+        EXPECT_EQ(kindOf(kWebFile), c.kindAfter);
+        if (c.written) {
+            EXPECT_EQ(readWholeFile(kWebFile), expectedFileFor(image));
+        } else if (c.kindAfter == "file") {
+            EXPECT_EQ(readWholeFile(kWebFile), kEarlierFile);
+        }
+        EXPECT_EQ(kindOf(kTemporaryFile), temporaryBefore) << "the temporary file";
+        if (std::filesystem::exists(place / "target")) {
+            EXPECT_EQ(readWholeFile(place / "target"), kEarlierFile) << "a symlink's target";
+        }
+        EXPECT_FALSE(std::filesystem::exists(place / "missing"));
+        std::filesystem::current_path(dir.path());
+    }
 }
 
-TEST_F(WebFileTest, ADirectoryInTheFilesPlaceIsKept) {
-    std::filesystem::create_directory(kWebFile);
-    const std::vector<std::uint8_t> image = imageOf(1500);
-    useImageText(intelHexOf(image));
-    EXPECT_EQ(createFirmwareFileForWeb(), 0);
-    EXPECT_TRUE(std::filesystem::is_directory(kWebFile));
-    EXPECT_EQ(platform::sim::consoleText(), consoleWithoutFile(image));
+// In a child process: the writer's result, then no temporary file, then the
+// earlier file intact, each as one exit status.
+int writeExpectingFailure() {
+    if (createFirmwareFileForWeb() != 0) {
+        return 10;
+    }
+    if (std::filesystem::exists(kTemporaryFile)) {
+        return 11;
+    }
+    return readWholeFile(kWebFile) == kEarlierFile ? 0 : 12;
 }
 
-// In a child process: the file may grow to `limit` bytes only. Exit status 0
-// when the writer reported the failure and left no file behind.
-int writeUnderSizeLimit(rlim_t limit) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit fileSize{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &fileSize);
-    const std::uint8_t result = createFirmwareFileForWeb();
-    return result == 0 && !std::filesystem::exists(kWebFile) ? 0 : 1;
-}
-
-TEST_F(WebFileTest, AFileCutShortByAFailedWriteIsRemoved) {
+// The writer fails part way through the file: the file may grow to `limit`
+// bytes only, the directory is read-only, or the filesystem is full.
+TEST_F(WebFileTest, AFailureLeavesTheEarlierFileAndNoTemporaryFile) {
     useImageText(intelHexOf(imageOf(6000)));
+    writeWholeFile(kWebFile, kEarlierFile);
     for (rlim_t limit : {10, 100, 2000, 7000}) {
         SCOPED_TRACE(limit);
-        EXPECT_EXIT(std::exit(writeUnderSizeLimit(limit)), ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(inChild([limit] {
+                      std::signal(SIGXFSZ, SIG_IGN);
+                      const rlimit fileSize{limit, limit};
+                      setrlimit(RLIMIT_FSIZE, &fileSize);
+                      return writeExpectingFailure();
+                  }),
+                  0);
     }
+    {
+        SCOPED_TRACE("a read-only directory");
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+        std::filesystem::permissions(
+            dir.path(), std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+            std::filesystem::perm_options::add);
+        // Root writes anywhere: the child gives up root first.
+        EXPECT_EQ(inChild([] {
+                      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+                          return 20;
+                      }
+                      return writeExpectingFailure();
+                  }),
+                  0);
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
+    }
+}
+
+// A small filesystem of its own, filled up, in a private mount namespace;
+// that needs root.
+TEST_F(WebFileTest, AFullFilesystemLeavesTheEarlierFileAndNoTemporaryFile) {
+    useImageText(intelHexOf(imageOf(6000)));
+    const int status = inChild([this] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return 77;
+        }
+        const std::string small = (dir / "small").string();
+        std::filesystem::create_directory(small);
+        if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            return 77;
+        }
+        std::filesystem::current_path(small);
+        writeWholeFile(kWebFile, kEarlierFile);
+        {
+            std::ofstream filler("filler", std::ios::binary);
+            const std::string block(1024, 'f');
+            while (filler.write(block.data(), block.size()) && filler.flush()) {
+            }
+        }
+        return writeExpectingFailure();
+    });
+    if (status == 77) {
+        GTEST_SKIP() << "no private mount namespace here (needs root): full filesystem not tried";
+    }
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(WebFileTest, SampleMicrocontrollerImage) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -23,6 +24,7 @@
 #include "DeviceDir.h"
 #include "Platform.h"
 #include "PortPath.h"
+#include "StdinLine.h"
 
 namespace platform {
 namespace {
@@ -361,16 +363,19 @@ void sleepMs(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+// A console write that fails (a pipe whose reader has gone) is no reason to
+// stop: SIGPIPE would end the program halfway through an upload.
 void consoleSetUp() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void consoleWrite(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-bool consoleReadInt(int& value) {
-    return std::scanf("%d", &value) == 1;
+bool consoleReadLine(std::string& line) {
+    return readStdinLine(line);
 }
 
 void consoleWaitKey() {
@@ -401,6 +406,25 @@ void consoleDiscardInput() {
     if (stdinIsTerminal()) {
         ::tcflush(STDIN_FILENO, TCIFLUSH);
     }
+}
+
+std::FILE* fileCreateNew(const char* path) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(path);
+        errno = error;
+    }
+    return file;
+}
+
+bool fileReplace(const char* from, const char* to) {
+    return std::rename(from, to) == 0;
 }
 
 }  // namespace platform

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <limits>
 #include <map>
 #include <thread>
 #include <utility>
@@ -150,7 +149,7 @@ std::string describe(const Event& e) {
         case EventKind::Console:
             return "console " + shownBytes(e.text);
         case EventKind::ConsoleRead:
-            return "input " + shownBytes(e.text) + (e.ok ? " number" : " no-number");
+            return e.ok ? "input " + shownBytes(e.text) : "input <end>";
         case EventKind::Key:
             return e.text.empty() ? "key <end>" : "key " + shownBytes(e.text);
         case EventKind::Discard:
@@ -478,47 +477,20 @@ void consoleWrite(std::string_view text) {
     sim::record(std::move(event));
 }
 
-// As scanf("%d") with glibc on a 64-bit system: white space skipped, an
-// optional sign, then digits; the number is taken as a long (saturated) and
-// stored into int, keeping its low 32 bits. A sign without digits is
-// consumed; the character that stops the number stays unread.
-bool consoleReadInt(int& value) {
+// One line of the script, up to and including its "\n" (or the end of the
+// script); the event holds what was consumed.
+bool consoleReadLine(std::string& line) {
     sim::State& s = sim::state();
     const std::size_t begin = s.inputPos;
-    const auto peek = [&s] { return s.inputPos < s.input.size() ? s.input[s.inputPos] : '\0'; };
-    while (s.inputPos < s.input.size() && std::strchr(" \t\n\r\v\f", peek()) != nullptr) {
-        ++s.inputPos;
-    }
-    bool negative = false;
-    if (peek() == '+' || peek() == '-') {
-        negative = peek() == '-';
-        ++s.inputPos;
-    }
-    constexpr unsigned long long kLimit = 1ULL << 63;
-    unsigned long long magnitude = 0;
-    bool anyDigit = false;
-    while (peek() >= '0' && peek() <= '9') {
-        const unsigned digit = static_cast<unsigned>(peek() - '0');
-        magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
-        anyDigit = true;
-        ++s.inputPos;
-    }
-    Event event = sim::portEvent(EventKind::ConsoleRead, 0, anyDigit);
+    const std::size_t lineEnd = s.input.find('\n', begin);
+    const std::size_t end = lineEnd == std::string::npos ? s.input.size() : lineEnd;
+    const bool read = begin < s.input.size();
+    line = s.input.substr(begin, std::min(end - begin, kConsoleLineLimit));
+    s.inputPos = lineEnd == std::string::npos ? end : end + 1;
+    Event event = sim::portEvent(EventKind::ConsoleRead, 0, read);
     event.text = s.input.substr(begin, s.inputPos - begin);
     sim::record(std::move(event));
-    if (!anyDigit) {
-        return false;
-    }
-    long long number = 0;
-    if (negative) {
-        number = magnitude == kLimit ? std::numeric_limits<long long>::min()
-                                     : -static_cast<long long>(magnitude);
-    } else {
-        number = magnitude == kLimit ? std::numeric_limits<long long>::max()
-                                     : static_cast<long long>(magnitude);
-    }
-    value = static_cast<int>(number);
-    return true;
+    return read;
 }
 
 void consoleWaitKey() {
@@ -540,6 +512,16 @@ void consoleDiscardInput() {
         s.inputPos = end;
     }
     sim::record(std::move(event));
+}
+
+// The simulated platform has no files of its own: these are the host's, through
+// the C library alone.
+std::FILE* fileCreateNew(const char* path) {
+    return std::fopen(path, "wbx");
+}
+
+bool fileReplace(const char* from, const char* to) {
+    return std::rename(from, to) == 0;
 }
 
 }  // namespace platform

@@ -12,12 +12,11 @@
 // fails too), silent (present without a unit: it takes every byte and never
 // answers) or connected to a far end, usually a unit model, through FarEnd.
 //
-// Console: output is captured; input is a script. consoleReadInt reads as
-// scanf("%d") does; consoleWaitKey takes one character, or returns at once at
-// the end of the script; consoleDiscardInput drops the rest of a line the
-// program has started to read (what the C library holds buffered), up to and
-// including its "\n", and nothing when the next character starts a new line,
-// which the operator has not typed yet.
+// Console: output is captured; input is a script. consoleReadLine takes the
+// script up to and including the next "\n"; consoleWaitKey takes one character, or returns at once
+// at the end of the script; consoleDiscardInput drops the rest of a line the program has started to
+// read (what the C library holds buffered), up to and including its "\n", and nothing when the next
+// character starts a new line, which the operator has not typed yet.
 #ifndef VENDRA_PLATFORM_SIM_SIMPLATFORM_H
 #define VENDRA_PLATFORM_SIM_SIMPLATFORM_H
 
@@ -65,7 +64,7 @@ class FarEnd {
 
 enum class EventKind {
     Console,      // text: what the program printed
-    ConsoleRead,  // text: what consoleReadInt consumed; ok: a number was read
+    ConsoleRead,  // text: what consoleReadLine consumed; ok: false at the end of input
     Key,          // text: the character taken, empty at the end of input
     Discard,      // text: the typed-ahead input dropped
     Open,         // port, ok

@@ -3,10 +3,13 @@
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "Platform.h"
+#include "StdinLine.h"
 
 namespace platform {
 namespace {
@@ -80,8 +83,8 @@ void consoleWrite(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-bool consoleReadInt(int& value) {
-    return std::scanf("%d", &value) == 1;
+bool consoleReadLine(std::string& line) {
+    return readStdinLine(line);
 }
 
 void consoleWaitKey() {
@@ -92,6 +95,43 @@ void consoleWaitKey() {
 // it holds.
 void consoleDiscardInput() {
     std::fflush(stdin);
+}
+
+std::FILE* fileCreateNew(const char* path) {
+    const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        _close(fd);
+        _unlink(path);
+        errno = error;
+    }
+    return file;
+}
+
+bool fileReplace(const char* from, const char* to) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0) {
+        return true;
+    }
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            errno = ENOENT;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            errno = EACCES;
+            break;
+        case ERROR_DISK_FULL:
+            errno = ENOSPC;
+            break;
+        default:
+            errno = EIO;
+    }
+    return false;
 }
 
 }  // namespace platform
