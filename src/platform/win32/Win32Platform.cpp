@@ -89,9 +89,15 @@ void consoleWaitKey() {
 }
 
 // The Microsoft C runtime defines flushing an input stream as discarding what
-// it holds.
+// it holds. A key pressed on a console waits in the console's own buffer,
+// where the final key wait would take it at once.
 void consoleDiscardInput() {
     std::fflush(stdin);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode) != 0) {
+        FlushConsoleInputBuffer(input);
+    }
 }
 
 }  // namespace platform
