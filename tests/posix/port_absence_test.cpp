@@ -15,6 +15,7 @@
 #include "ComPortAPI.h"
 #include "PortLockSupport.h"
 #include "PosixTestSupport.h"
+#include "UnitSimProcess.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
@@ -172,6 +173,22 @@ TEST_F(PortAbsence, AStaleLockIsTakenOverAndGoesWithTheClose) {
     EXPECT_EQ(readFile(lockFileOf(kDevice)), hdbLock(::getpid()));
     ComPortAPI_CloseCOM();
     EXPECT_FALSE(std::filesystem::exists(lockFileOf(kDevice)));
+}
+
+TEST_F(PortAbsence, TheProgramPassesOverPortsThatAreNoTerminalsAndFindsTheUnit) {
+    DeviceLink null("ttyS0", "/dev/null");
+    writeFile(deviceDirectory() / "ttyS1", "");
+    UnitSimProcess unit(3, {"--rate", "9600", "--fault", "device-code-3"});
+
+    const ProgramRun run = runProgram(TEST_DEVICES_PROGRAM, 60s);
+
+    EXPECT_TRUE(
+        run.output.starts_with("\n\rYou are about to upload the firmware version 1.0.7"
+                               "\n\r\n\rDetecting COM port and Baud Rate.................."
+                               "OK\r\nCOM PORT Number : 3\r\nBaud rate       : 9600 \r\n\r\n"))
+        << run.output;
+    EXPECT_EQ(readFile(deviceDirectory() / "ttyS1"), "");
+    EXPECT_TRUE(std::filesystem::is_empty(lockDirectory()));
 }
 
 }  // namespace

@@ -95,9 +95,14 @@ void consoleDiscardInput() {
     std::fflush(stdin);
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    if (GetConsoleMode(input, &mode) != 0) {
-        FlushConsoleInputBuffer(input);
+    if (GetConsoleMode(input, &mode) == 0) {
+        return;
     }
+    // A console that a terminal feeds (Wine's) takes in the keys waiting there
+    // only when asked; a wait without time-out asks, and on Windows it
+    // returns at once.
+    static_cast<void>(WaitForSingleObject(input, 0));
+    FlushConsoleInputBuffer(input);
 }
 
 }  // namespace platform
