@@ -4,8 +4,10 @@
 Usage: update_against_unit_sim.py UNIT_SIM PROGRAM.exe IMAGE_DIR
 
 A TX unit answers on COM3 at 9600, COM1 is present and silent, COM2 and the
-rest are absent. The program is driven from a terminal (scripts/wine-console)
-and a key is typed at "Press any key to exit". Checked: the exit status;
+rest are absent. The program is driven from a terminal (scripts/wine-console):
+a key is typed while the programmable-logic image goes out, which must not
+answer the final question, and another at "Press any key to exit". Checked:
+the exit status (a run that took the early key ends before the last step);
 every console byte against the transcript of the Linux end-to-end run with
 the CR that the C runtime's text mode puts before every LF; the frames, their
 line rates and both images as the unit received them, as in that run.
@@ -27,6 +29,9 @@ CONSOLE = HERE.parent.parent / "scripts" / "wine-console"
 # The reboot wait alone is 138 s.
 RUN_TIMEOUT_SECONDS = 600
 READY_TIMEOUT_SECONDS = 10
+# The final key comes this long after its prompt: a program that took the key
+# typed during the upload has ended by then.
+FINAL_KEY_DELAY_SECONDS = 10
 
 failures = []
 
@@ -89,6 +94,8 @@ def main():
             run = subprocess.run(
                 [str(CONSOLE), "--com", f"3={unit_pty}", "--com", f"1={silent_pty}",
                  "--output", str(work / "console"), "--timeout", str(RUN_TIMEOUT_SECONDS),
+                 "--last-key-delay", str(FINAL_KEY_DELAY_SECONDS),
+                 "--type-after", "Sending Programmable Logic data", "x",
                  "--type-after", "Press any key to exit", "q", program])
         finally:
             stop_unit(unit)

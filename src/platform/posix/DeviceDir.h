@@ -5,8 +5,13 @@
 
 namespace platform::posix {
 
-// The directory that COM n maps into, fixed when the adapter is built.
+// Paths fixed when the adapter is built.
+// The directory that COM n maps into.
 extern const std::string_view kSerialDeviceDir;
+// The file that names the system console's devices, separated by white space.
+extern const std::string_view kSerialConsoleList;
+// Where UUCP lock files LCK..NAME are honoured and written.
+extern const std::string_view kSerialLockDir;
 
 }  // namespace platform::posix
 

@@ -22,7 +22,9 @@
 #include <utility>
 
 #include "DeviceDir.h"
+#include "LineSettings.h"
 #include "Platform.h"
+#include "PortLocks.h"
 #include "PortPath.h"
 #include "StdinLine.h"
 
@@ -45,85 +47,21 @@ constexpr auto kDeviceRanges = std::to_array<DeviceRange>({
     {65, 96, "ttyACM"},
 });
 
-std::optional<std::string> devicePathOfPort(int port) {
+struct DevicePath {
+    std::string name;  // the file name under the device directory
+    std::string path;
+};
+
+std::optional<DevicePath> devicePathOfPort(int port) {
     for (const DeviceRange& range : kDeviceRanges) {
         if (port >= range.firstPort && port <= range.lastPort) {
-            std::string path(posix::kSerialDeviceDir);
-            path += '/';
-            path += range.deviceName;
-            path += std::to_string(port - range.firstPort);
-            return path;
+            DevicePath device;
+            device.name = range.deviceName + std::to_string(port - range.firstPort);
+            device.path = std::string(posix::kSerialDeviceDir) + '/' + device.name;
+            return device;
         }
     }
     return std::nullopt;
-}
-
-struct BaudSpeed {
-    std::uint32_t rate;
-    speed_t speed;
-};
-
-constexpr auto kBaudSpeeds = std::to_array<BaudSpeed>({
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-});
-
-std::optional<speed_t> speedOfRate(std::uint32_t rate) {
-    const auto* found = std::ranges::find(kBaudSpeeds, rate, &BaudSpeed::rate);
-    if (found == kBaudSpeeds.end()) {
-        return std::nullopt;
-    }
-    return found->speed;
-}
-
-std::optional<tcflag_t> characterSizeOf(std::uint8_t byteSize) {
-    switch (byteSize) {
-        case 5:
-            return CS5;
-        case 6:
-            return CS6;
-        case 7:
-            return CS7;
-        case 8:
-            return CS8;
-        default:
-            return std::nullopt;
-    }
-}
-
-// Parity and stop-bit codes of the line-settings record.
-constexpr std::uint8_t kOddParity = 1;
-constexpr std::uint8_t kEvenParity = 2;
-constexpr std::uint8_t kTwoStopBits = 2;
-
-std::optional<tcflag_t> parityFlagsOf(std::uint8_t parity) {
-    switch (parity) {
-        case NOPARITY:
-            return tcflag_t{0};
-        case kOddParity:
-            return tcflag_t{PARENB | PARODD};
-        case kEvenParity:
-            return tcflag_t{PARENB};
-        default:
-            return std::nullopt;
-    }
-}
-
-std::optional<tcflag_t> stopBitFlagsOf(std::uint8_t stopBits) {
-    switch (stopBits) {
-        case ONESTOPBIT:
-            return tcflag_t{0};
-        case kTwoStopBits:
-            return tcflag_t{CSTOPB};
-        default:
-            return std::nullopt;
-    }
 }
 
 class FileDescriptor {
@@ -144,10 +82,20 @@ class FileDescriptor {
     int fd_;
 };
 
-// An open device and the time-outs last applied to it. The descriptor stays
-// non-blocking: reads and writes wait in poll, so nothing blocks for ever on a
-// line without carrier.
+// An open device, its lock file and the time-outs last applied to it. The
+// descriptor stays non-blocking: reads and writes wait in poll, so nothing
+// blocks for ever on a line without carrier.
 struct SerialPort {
+    SerialPort(posix::UucpLock&& uucpLock, FileDescriptor&& device)
+        : lock(std::move(uucpLock)), fd(std::move(device)) {}
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    // A pseudo-terminal whose far end stays open would keep the flag, and the
+    // port is opened again for every probed rate. The descriptor closes
+    // next, which ends the flock, and the lock file goes last.
+    ~SerialPort() { ::ioctl(fd.get(), TIOCNXCL); }
+
+    posix::UucpLock lock;
     FileDescriptor fd;
     COMMTIMEOUTS timeouts{};
 };
@@ -195,6 +143,15 @@ std::chrono::milliseconds totalReadTimeout(const COMMTIMEOUTS& timeouts, std::ui
     return std::chrono::milliseconds(std::min(total, kLongestReadMs));
 }
 
+// Waits until every written byte has left the machine, as a synchronous
+// Windows write does.
+bool drain(int fd) {
+    int result = 0;
+    while ((result = ::tcdrain(fd)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
+}
+
 bool stdinIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }
@@ -206,22 +163,25 @@ SerialHandle serialOpen(const char* devicePath) {
     if (!port) {
         return kInvalidSerialHandle;
     }
-    const std::optional<std::string> path = devicePathOfPort(*port);
-    if (!path) {
+    const std::optional<DevicePath> path = devicePathOfPort(*port);
+    if (!path || posix::isSystemConsole(path->path)) {
         return kInvalidSerialHandle;
     }
-    FileDescriptor fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
+    std::optional<posix::UucpLock> lock = posix::UucpLock::acquire(path->name);
+    if (!lock) {
         return kInvalidSerialHandle;
     }
-    // Programs that lock the device before use see it as in use, and so does
-    // a second open from this program.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    FileDescriptor fd(::open(path->path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    // Another open description's flock marks a line in use even for root,
+    // whom TIOCEXCL does not stop.
+    if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
+        !posix::lineSettingsReadable(fd.get())) {
         return kInvalidSerialHandle;
     }
+    static_cast<void>(::ioctl(fd.get(), TIOCEXCL));
     ::tcflush(fd.get(), TCIOFLUSH);
     const SerialHandle handle{++lastHandleNumber};
-    openPorts().emplace(handle, SerialPort{std::move(fd)});
+    openPorts().try_emplace(handle, std::move(*lock), std::move(fd));
     return handle;
 }
 
@@ -245,32 +205,7 @@ bool serialSetTimeouts(SerialHandle handle, const COMMTIMEOUTS& timeouts) {
 
 bool serialSetState(SerialHandle handle, const DCB& settings) {
     SerialPort* port = portOf(handle);
-    if (port == nullptr) {
-        return false;
-    }
-    const std::optional<speed_t> speed = speedOfRate(settings.BaudRate);
-    const std::optional<tcflag_t> characterSize = characterSizeOf(settings.ByteSize);
-    const std::optional<tcflag_t> parity = parityFlagsOf(settings.Parity);
-    const std::optional<tcflag_t> stopBits = stopBitFlagsOf(settings.StopBits);
-    if (!speed || !characterSize || !parity || !stopBits) {
-        return false;
-    }
-    termios attributes{};
-    if (::tcgetattr(port->fd.get(), &attributes) != 0) {
-        return false;
-    }
-    ::cfmakeraw(&attributes);
-    attributes.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    attributes.c_cflag |= CLOCAL | CREAD | *characterSize | *parity | *stopBits;
-    if (settings.fOutxCtsFlow != 0) {
-        attributes.c_cflag |= CRTSCTS;
-    }
-    // One byte is enough for a read, so an empty queue reads as "try again"
-    // and a hung-up line as end of file.
-    attributes.c_cc[VMIN] = 1;
-    attributes.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&attributes, *speed) != 0 || ::cfsetospeed(&attributes, *speed) != 0 ||
-        ::tcsetattr(port->fd.get(), TCSANOW, &attributes) != 0) {
+    if (port == nullptr || !posix::applyLineSettings(port->fd.get(), settings)) {
         return false;
     }
     int lines = 0;
@@ -356,7 +291,7 @@ bool serialWrite(SerialHandle handle, const void* buffer, std::uint32_t count,
             return false;
         }
     }
-    return true;
+    return drain(port->fd.get());
 }
 
 void sleepMs(std::uint32_t milliseconds) {

@@ -92,9 +92,20 @@ void consoleWaitKey() {
 }
 
 // The Microsoft C runtime defines flushing an input stream as discarding what
-// it holds.
+// it holds. A key pressed on a console waits in the console's own buffer,
+// where the final key wait would take it at once.
 void consoleDiscardInput() {
     std::fflush(stdin);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode) == 0) {
+        return;
+    }
+    // A console that a terminal feeds (Wine's) takes in the keys waiting there
+    // only when asked; a wait without time-out asks, and on Windows it
+    // returns at once.
+    static_cast<void>(WaitForSingleObject(input, 0));
+    FlushConsoleInputBuffer(input);
 }
 
 std::FILE* fileCreateNew(const char* path) {
