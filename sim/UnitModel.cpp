@@ -231,12 +231,23 @@ bool UnitModel::receive(Micros at, std::string_view bytes, Line line) {
 }
 
 std::vector<Chunk> UnitModel::transmit(Micros until) {
-    settle(until);
-    runChatter(until);
     std::vector<Chunk> chunks;
+    // Output due before a scheduled change goes out before it: a line that
+    // drops as the unit reboots still carries the verdict sent before.
+    while (!scheduled_.empty() && scheduled_.begin()->first <= until) {
+        const Micros at = scheduled_.begin()->first;
+        emit(at, chunks);
+        settle(at);
+    }
+    runChatter(until);
+    emit(until, chunks);
+    return chunks;
+}
+
+void UnitModel::emit(Micros until, std::vector<Chunk>& chunks) {
     if (lineDown_) {
         output_.clear();
-        return chunks;
+        return;
     }
     while (!output_.empty()) {
         Outgoing& out = output_.front();
@@ -247,7 +258,7 @@ std::vector<Chunk> UnitModel::transmit(Micros until) {
             const std::size_t count = std::min(
                 {kLongestChunk, out.text.size() - out.sent, due > out.sent ? due - out.sent : 0});
             if (count == 0) {
-                return chunks;
+                return;
             }
             chunks.push_back({out.start + static_cast<Micros>(out.sent + count) * perByte,
                               out.text.substr(out.sent, count), out.baud});
@@ -255,7 +266,6 @@ std::vector<Chunk> UnitModel::transmit(Micros until) {
         }
         output_.pop_front();
     }
-    return chunks;
 }
 
 std::optional<Micros> UnitModel::nextTransmitTime() const {

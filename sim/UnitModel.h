@@ -227,6 +227,7 @@ class UnitModel {
     };
 
     void settle(Micros until);
+    void emit(Micros until, std::vector<Chunk>& chunks);
     void runChatter(Micros until);
     void takeCommandBytes(Micros at, std::string_view bytes, Line line);
     bool takeDataBytes(Micros at, std::string_view bytes, Line line);
