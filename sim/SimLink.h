@@ -32,6 +32,8 @@ class SimLink : public platform::sim::FarEnd {
         return arrivals;
     }
 
+    Micros ctsOnFrom(Micros now) override { return unit_.ctsOnFrom(now); }
+
   private:
     UnitModel& unit_;
 };

@@ -17,7 +17,6 @@ constexpr std::string_view kFrameStart = "%%";
 constexpr std::string_view kFrameEnd = "\n\r";
 constexpr std::string_view kLoadLogic = "%fw -l";
 constexpr std::string_view kLoadFirmware = "%fw -h";
-constexpr std::string_view kReady = "Ready";
 constexpr std::string_view kHugePattern = "0123456789abcdef";
 
 Micros byteTime(std::uint32_t baud) {
@@ -48,38 +47,114 @@ std::string timeText(Micros at) {
     return text;
 }
 
+// Where the mid-transfer faults strike: inside the second 10,240-byte block.
+constexpr std::size_t kMidTransferBytes = 15'000;
+constexpr std::size_t kLogicTransfer = 0;
+constexpr std::size_t kFirmwareTransfer = 1;
+
 }  // namespace
 
-const std::vector<FaultName> kFaultNames{
-    {Fault::Silent, "silent"},
-    {Fault::SecondProbeOnly, "second-probe-only"},
-    {Fault::WrongIdentity, "wrong-identity"},
-    {Fault::IdentityOneMore, "identity-one-more"},
-    {Fault::DeviceCode3, "device-code-3"},
-    {Fault::VersionFewerFields, "version-fewer-fields"},
-    {Fault::VersionMultiLine, "version-multi-line"},
-    {Fault::VersionLongModel, "version-long-model"},
-    {Fault::NoReady, "no-ready"},
-    {Fault::LateReady, "late-ready"},
-    {Fault::SplitReply, "split-reply"},
-    {Fault::WrongSuccess, "wrong-success"},
-    {Fault::HugeReply, "huge-reply"},
-    {Fault::Chatter, "chatter"},
-    {Fault::RebootSingleAngle, "reboot-single-angle"},
-    {Fault::RebootNoBracket, "reboot-no-bracket"},
-    {Fault::RebootBracketOnly, "reboot-bracket-only"},
-    {Fault::RebootNothing, "reboot-nothing"},
-    {Fault::RebootEarly, "reboot-early"},
-    {Fault::LineDrop, "line-drop"},
+using namespace std::string_literals;
+
+const std::vector<FaultEntry> kFaults{
+    {Fault::Silent, "silent", "answers nothing at all", [](UnitConfig& c) { c.silent = true; }},
+    {Fault::SecondProbeOnly, "second-probe-only", "the first probe gets no answer",
+     [](UnitConfig& c) { c.ignoreFirstProbe = true; }},
+    {Fault::WrongIdentity, "wrong-identity", "\"%fw -p\" names another product",
+     [](UnitConfig& c) { c.identity = "Korvan 12G SDI EXTENDER TX OVER COPPER\r\n>>"; }},
+    {Fault::IdentityOneMore, "identity-one-more", "\"%fw -p\" answers one '>' too many",
+     [](UnitConfig& c) { c.identity += '>'; }},
+    {Fault::DeviceCode3, "device-code-3", "\"%fw -v\" reports device code 3",
+     [](UnitConfig& c) { c.versionReply = "1.0.6 K620418 1.07 3\r\n>>"; }},
+    {Fault::VersionFewerFields, "version-fewer-fields", "\"%fw -v\" lacks the device code",
+     [](UnitConfig& c) { c.versionReply = "1.0.6 K620418 1.07\r\n>>"; }},
+    {Fault::VersionMultiLine, "version-multi-line", "\"%fw -v\" spreads its fields over lines",
+     [](UnitConfig& c) { c.versionReply = "1.0.6\r\nK620418\n\r1.07\r\n7\r\n>>"; }},
+    {Fault::VersionLongModel, "version-long-model", "\"%fw -v\" has a model word of 10 characters",
+     [](UnitConfig& c) { c.versionReply = "1.0.6 K6204180123 1.07 7\r\n>>"; }},
+    {Fault::NoReady, "no-ready", "\"%fw -l\" and \"%fw -h\" get no answer",
+     [](UnitConfig& c) { c.answersReady = false; }},
+    {Fault::LateReady, "late-ready", "\"Ready\" comes after 12 s, past both time-outs",
+     [](UnitConfig& c) { c.readyDelay = 12'000 * kMillis; }},
+    {Fault::SplitReply, "split-reply", "every reply in two halves 300 ms apart",
+     [](UnitConfig& c) { c.splitPause = 300 * kMillis; }},
+    {Fault::WrongSuccess, "wrong-success", "the verdict on good data is \"ERROR\"",
+     [](UnitConfig& c) { c.successText = "ERROR"; }},
+    {Fault::HugeReply, "huge-reply", "every reply is 1,100,000 bytes",
+     [](UnitConfig& c) { c.hugeReplyBytes = 1'100'000; }},
+    {Fault::Chatter, "chatter", "repeats \">>\" every 100 ms from its first reply on",
+     [](UnitConfig& c) { c.chatterPeriod = 100 * kMillis; }},
+    {Fault::RebootSingleAngle, "reboot-single-angle", "the reboot text ends in one '>'",
+     [](UnitConfig& c) { c.rebootText = "[boot] firmware 1.0.7 started\r\n>"; }},
+    {Fault::RebootNoBracket, "reboot-no-bracket", "the reboot text does not begin with '['",
+     [](UnitConfig& c) { c.rebootText = "boot] firmware 1.0.7 started\r\n>>"; }},
+    {Fault::RebootBracketOnly, "reboot-bracket-only", "the reboot text is \"[\" alone",
+     [](UnitConfig& c) { c.rebootText = "["; }},
+    {Fault::RebootNothing, "reboot-nothing", "reboots without a word",
+     [](UnitConfig& c) { c.rebootText.clear(); }},
+    {Fault::RebootEarly, "reboot-early", "back while the host's first read after its wait runs",
+     [](UnitConfig& c) { c.rebootTime = 140'300 * kMillis; }},
+    {Fault::LineDrop, "line-drop", "the line goes down inside the programmable-logic data",
+     [](UnitConfig& c) {
+         c.midTransfer = DataEvent{MidTransfer::DropLine, kLogicTransfer, kMidTransferBytes};
+     }},
+    {Fault::LineDropInFirmware, "line-drop-firmware",
+     "the line goes down inside the microcontroller data",
+     [](UnitConfig& c) {
+         c.midTransfer = DataEvent{MidTransfer::DropLine, kFirmwareTransfer, kMidTransferBytes};
+     }},
+    {Fault::LineDropWhileRebooting, "line-drop-rebooting", "the line goes down as it reboots",
+     [](UnitConfig& c) { c.lineDropWhileRebooting = true; }},
+    {Fault::SilentInTransfer, "silent-mid-transfer",
+     "stops answering inside the programmable-logic data",
+     [](UnitConfig& c) {
+         c.midTransfer = DataEvent{MidTransfer::FallSilent, kLogicTransfer, kMidTransferBytes};
+     }},
+    {Fault::RestartInTransfer, "restart-mid-transfer",
+     "restarts inside the programmable-logic data and sends its reboot text",
+     [](UnitConfig& c) {
+         c.midTransfer = DataEvent{MidTransfer::Restart, kLogicTransfer, kMidTransferBytes};
+     }},
+    {Fault::CtsHeld10s, "cts-held-10s",
+     "holds CTS off for 10 s (or --cts-hold-ms) inside the programmable-logic data",
+     [](UnitConfig& c) {
+         c.midTransfer = DataEvent{MidTransfer::HoldCts, kLogicTransfer, kMidTransferBytes};
+     }},
+    {Fault::NulInReady, "nul-in-ready",
+     "answers \"Ready\", a NUL and an error to \"%fw -l\"/\"%fw -h\" and takes no data",
+     [](UnitConfig& c) {
+         c.readyText = "Ready\0 ERROR: flash locked"s;
+         c.takesData = false;
+     }},
+    {Fault::NulInSuccess, "nul-in-success",
+     "its verdict is \"SUCCESS\", a NUL and \"FAILED\", and it does not reboot",
+     [](UnitConfig& c) {
+         c.successText = "SUCCESS\0FAILED"s;
+         c.rebootsAfterUpdate = false;
+     }},
+    {Fault::NulTrickle, "nul-trickle", "a NUL every 100 ms from its first reply on",
+     [](UnitConfig& c) {
+         c.chatterPeriod = 100 * kMillis;
+         c.chatterText = "\0"s;
+     }},
+    {Fault::Reply1023999, "reply-1023999", "every reply is exactly 1,023,999 bytes",
+     [](UnitConfig& c) { c.hugeReplyBytes = 1'023'999; }},
+    {Fault::WrongRateGarbage, "wrong-rate-garbage",
+     "answers nothing and sends its prompt every second at 19,200 baud from the start",
+     [](UnitConfig& c) {
+         c.silent = true;
+         c.chatterPeriod = 1000 * kMillis;
+         c.chatterBaud = 19200;
+         c.chatterFromStart = true;
+     }},
 };
 
 std::optional<Fault> faultFromName(std::string_view name) {
-    for (const FaultName& entry : kFaultNames) {
-        if (entry.name == name) {
-            return entry.fault;
-        }
+    const auto found = std::ranges::find(kFaults, name, &FaultEntry::name);
+    if (found == kFaults.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return found->fault;
 }
 
 UnitConfig configFor(Variant variant, std::uint32_t baud) {
@@ -90,68 +165,9 @@ UnitConfig configFor(Variant variant, std::uint32_t baud) {
 }
 
 void applyFault(UnitConfig& config, Fault fault) {
-    switch (fault) {
-        case Fault::Silent:
-            config.silent = true;
-            break;
-        case Fault::SecondProbeOnly:
-            config.ignoreFirstProbe = true;
-            break;
-        case Fault::WrongIdentity:
-            config.identity = "Korvan 12G SDI EXTENDER TX OVER COPPER\r\n>>";
-            break;
-        case Fault::IdentityOneMore:
-            config.identity += '>';
-            break;
-        case Fault::DeviceCode3:
-            config.versionReply = "1.0.6 K620418 1.07 3\r\n>>";
-            break;
-        case Fault::VersionFewerFields:
-            config.versionReply = "1.0.6 K620418 1.07\r\n>>";
-            break;
-        case Fault::VersionMultiLine:
-            config.versionReply = "1.0.6\r\nK620418\n\r1.07\r\n7\r\n>>";
-            break;
-        case Fault::VersionLongModel:
-            config.versionReply = "1.0.6 K6204180123 1.07 7\r\n>>";
-            break;
-        case Fault::NoReady:
-            config.answersReady = false;
-            break;
-        case Fault::LateReady:
-            config.readyDelay = 12'000 * kMillis;
-            break;  // past both time-outs
-        case Fault::SplitReply:
-            config.splitPause = 300 * kMillis;
-            break;  // under every time-out
-        case Fault::WrongSuccess:
-            config.successText = "ERROR";
-            break;
-        case Fault::HugeReply:
-            config.hugeReplyBytes = 1'100'000;
-            break;
-        case Fault::Chatter:
-            config.chatterPeriod = 100 * kMillis;
-            break;
-        case Fault::RebootSingleAngle:
-            config.rebootText = "[boot] firmware 1.0.7 started\r\n>";
-            break;
-        case Fault::RebootNoBracket:
-            config.rebootText = "boot] firmware 1.0.7 started\r\n>>";
-            break;
-        case Fault::RebootBracketOnly:
-            config.rebootText = "[";
-            break;
-        case Fault::RebootNothing:
-            config.rebootText.clear();
-            break;
-        // Back while the host's first 1 s read after its 138 s wait runs.
-        case Fault::RebootEarly:
-            config.rebootTime = 140'300 * kMillis;
-            break;
-        case Fault::LineDrop:
-            config.dropAfterDataBytes = 15'000;
-            break;  // inside the second block
+    const auto found = std::ranges::find(kFaults, fault, &FaultEntry::fault);
+    if (found != kFaults.end()) {
+        found->apply(config);
     }
 }
 
@@ -175,7 +191,11 @@ std::string escapeBytes(std::string_view bytes) {
     return platform::sim::escapeBytes(bytes);
 }
 
-UnitModel::UnitModel(UnitConfig config) : config_(std::move(config)), listenBaud_(config_.baud) {}
+UnitModel::UnitModel(UnitConfig config) : config_(std::move(config)), listenBaud_(config_.baud) {
+    if (config_.chatterPeriod > 0 && config_.chatterFromStart) {
+        chatterNext_ = config_.chatterPeriod;
+    }
+}
 
 bool UnitModel::receive(Micros at, std::string_view bytes, Line line) {
     if (lineDown_) {
@@ -187,6 +207,9 @@ bool UnitModel::receive(Micros at, std::string_view bytes, Line line) {
         lineHistory_.push_back({at, line});
     }
     while (!bytes.empty()) {
+        if (mode_ == Mode::Hung) {
+            return true;
+        }
         if (mode_ == Mode::Rebooting) {
             violation(at, "sent while the unit reboots: \"" + escapeBytes(bytes) + "\"");
             return true;
@@ -208,12 +231,23 @@ bool UnitModel::receive(Micros at, std::string_view bytes, Line line) {
 }
 
 std::vector<Chunk> UnitModel::transmit(Micros until) {
-    settle(until);
-    runChatter(until);
     std::vector<Chunk> chunks;
+    // Output due before a scheduled change goes out before it: a line that
+    // drops as the unit reboots still carries the verdict sent before.
+    while (!scheduled_.empty() && scheduled_.begin()->first <= until) {
+        const Micros at = scheduled_.begin()->first;
+        emit(at, chunks);
+        settle(at);
+    }
+    runChatter(until);
+    emit(until, chunks);
+    return chunks;
+}
+
+void UnitModel::emit(Micros until, std::vector<Chunk>& chunks) {
     if (lineDown_) {
         output_.clear();
-        return chunks;
+        return;
     }
     while (!output_.empty()) {
         Outgoing& out = output_.front();
@@ -224,7 +258,7 @@ std::vector<Chunk> UnitModel::transmit(Micros until) {
             const std::size_t count = std::min(
                 {kLongestChunk, out.text.size() - out.sent, due > out.sent ? due - out.sent : 0});
             if (count == 0) {
-                return chunks;
+                return;
             }
             chunks.push_back({out.start + static_cast<Micros>(out.sent + count) * perByte,
                               out.text.substr(out.sent, count), out.baud});
@@ -232,7 +266,6 @@ std::vector<Chunk> UnitModel::transmit(Micros until) {
         }
         output_.pop_front();
     }
-    return chunks;
 }
 
 std::optional<Micros> UnitModel::nextTransmitTime() const {
@@ -248,6 +281,10 @@ std::optional<Micros> UnitModel::nextTransmitTime() const {
         next = scheduled_.begin()->first;
     }
     return next;
+}
+
+Micros UnitModel::ctsOnFrom(Micros now) const {
+    return now >= ctsOffFrom_ && now < ctsOffUntil_ ? ctsOffUntil_ : now;
 }
 
 void UnitModel::settle(Micros until) {
@@ -266,6 +303,10 @@ void UnitModel::settle(Micros until) {
             case Action::Reboot:
                 mode_ = Mode::Rebooting;
                 frameBuffer_.clear();
+                if (config_.lineDropWhileRebooting) {
+                    lineDown_ = true;
+                    output_.clear();
+                }
                 break;
             case Action::BackUp:
                 mode_ = Mode::Command;
@@ -278,7 +319,8 @@ void UnitModel::settle(Micros until) {
 
 void UnitModel::runChatter(Micros until) {
     while (chatterNext_ && *chatterNext_ <= until && !lineDown_) {
-        send(*chatterNext_, config_.chatterText, listenBaud_);
+        send(*chatterNext_, config_.chatterText,
+             config_.chatterBaud > 0 ? config_.chatterBaud : listenBaud_);
         *chatterNext_ += config_.chatterPeriod;
     }
 }
@@ -320,25 +362,59 @@ bool UnitModel::takeDataBytes(Micros at, std::string_view bytes, Line line) {
         transferClean_ = false;
     }
     const bool wrongRate = line.baud != listenBaud_;
-    if (config_.dropAfterDataBytes) {
-        std::size_t before = 0;
-        for (const Transfer& t : transfers_) {
-            before += t.data.size();
-        }
-        if (before + bytes.size() > *config_.dropAfterDataBytes) {
-            const std::size_t kept =
-                *config_.dropAfterDataBytes - std::min(before, *config_.dropAfterDataBytes);
-            transfer.data += wrongRate ? garbled(bytes.substr(0, kept)) : bytes.substr(0, kept);
-            lineDown_ = true;
-            output_.clear();
+    const auto take = [&](std::string_view part) {
+        transfer.data += wrongRate ? garbled(part) : std::string(part);
+    };
+    const std::optional<DataEvent>& event = config_.midTransfer;
+    if (event && !midTransferDone_ && event->transfer + 1 == transfers_.size() &&
+        transfer.data.size() + bytes.size() > event->bytes) {
+        const std::size_t before = std::min(event->bytes - transfer.data.size(), bytes.size());
+        take(bytes.substr(0, before));
+        midTransferDone_ = true;
+        if (!runMidTransferEvent(at)) {
             return false;
         }
+        if (mode_ != Mode::Data) {
+            return true;
+        }
+        bytes.remove_prefix(before);
     }
-    transfer.data += wrongRate ? garbled(bytes) : std::string(bytes);
+    take(bytes);
     if (transfer.data.size() == transfer.length) {
         finishTransfer(at);
     }
     return true;
+}
+
+// False when the line is down.
+bool UnitModel::runMidTransferEvent(Micros at) {
+    switch (config_.midTransfer->what) {
+        case MidTransfer::DropLine:
+            lineDown_ = true;
+            output_.clear();
+            return false;
+        case MidTransfer::FallSilent:
+            mode_ = Mode::Hung;
+            chatterNext_.reset();
+            break;
+        case MidTransfer::Restart:
+            startReboot(at, config_.restartTime);
+            settle(at);
+            break;
+        case MidTransfer::HoldCts:
+            ctsOffFrom_ = at;
+            ctsOffUntil_ = at + config_.ctsHold;
+            break;
+    }
+    return true;
+}
+
+void UnitModel::startReboot(Micros at, Micros duration) {
+    scheduled_.emplace(at, Action::Reboot);
+    scheduled_.emplace(at + duration, Action::BackUp);
+    if (!config_.rebootText.empty()) {
+        send(at + duration, config_.rebootText, config_.baud);
+    }
 }
 
 void UnitModel::handleCommand(Micros at, const std::string& command, Line line) {
@@ -382,9 +458,11 @@ void UnitModel::startTransfer(Micros at, const std::string& command) {
     transfer.command = command.substr(0, kLoadLogic.size());
     transfer.checksum = *checksum;
     transfer.length = static_cast<std::uint32_t>(*length);
-    transfers_.push_back(std::move(transfer));
-    reply(at, config_.readyDelay, kReady);
-    scheduled_.emplace(outputFreeAt_, Action::EnterData);
+    reply(at, config_.readyDelay, config_.readyText);
+    if (config_.takesData) {
+        transfers_.push_back(std::move(transfer));
+        scheduled_.emplace(outputFreeAt_, Action::EnterData);
+    }
 }
 
 void UnitModel::finishTransfer(Micros at) {
@@ -393,12 +471,8 @@ void UnitModel::finishTransfer(Micros at) {
     transfer.succeeded = transferClean_ && imageChecksum(transfer.data) == transfer.checksum;
     mode_ = Mode::Command;
     reply(at, config_.successDelay, transfer.succeeded ? config_.successText : config_.failureText);
-    if (transfer.succeeded && transfer.command == kLoadFirmware) {
-        scheduled_.emplace(outputFreeAt_, Action::Reboot);
-        scheduled_.emplace(outputFreeAt_ + config_.rebootTime, Action::BackUp);
-        if (!config_.rebootText.empty()) {
-            send(outputFreeAt_ + config_.rebootTime, config_.rebootText, config_.baud);
-        }
+    if (transfer.succeeded && transfer.command == kLoadFirmware && config_.rebootsAfterUpdate) {
+        startReboot(outputFreeAt_, config_.rebootTime);
     }
 }
 

@@ -25,6 +25,9 @@
 //   at its configured rate and listens there again.
 // - Its output is paced at the rate it talks at; a host at another rate
 //   receives it garbled (see garbled).
+// - Faults (kFaults, one row each) change the configuration; a mid-transfer
+//   event drops the line, silences the unit, restarts it or holds CTS off
+//   once a given number of data bytes of one transfer has arrived.
 #ifndef VENDRA_SIM_UNITMODEL_H
 #define VENDRA_SIM_UNITMODEL_H
 
@@ -49,6 +52,22 @@ inline constexpr std::string_view kRxIdentity =
 inline constexpr std::string_view kHelpVersionReply =
     "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
 inline constexpr std::uint32_t kDataBaud = 115200;
+
+inline constexpr std::string_view kReady = "Ready";
+
+// What happens once `bytes` data bytes of transfer `transfer` (0: the first
+// "%fw -l" or "%fw -h" taken) have arrived.
+enum class MidTransfer {
+    DropLine,    // the line goes down: the host's writes fail
+    FallSilent,  // it takes the rest but never answers again
+    Restart,     // it drops the transfer, reboots and sends its reboot text
+    HoldCts,     // CTS goes off for ctsHold, then on again
+};
+struct DataEvent {
+    MidTransfer what = MidTransfer::DropLine;
+    std::size_t transfer = 0;
+    std::size_t bytes = 0;
+};
 
 // The line state the host sent with.
 struct Line {
@@ -80,11 +99,21 @@ struct UnitConfig {
     bool silent = false;             // answers nothing at all
     bool ignoreFirstProbe = false;   // the first "%help -c version" gets no answer
     bool answersReady = true;        // false: "%fw -l" and "%fw -h" get no answer
+    std::string readyText{kReady};   // its answer to "%fw -l" and "%fw -h"
+    bool takesData = true;           // false: it answers readyText but takes no data
+    bool rebootsAfterUpdate = true;  // false: no reboot after the "%fw -h" verdict
     Micros splitPause = 0;           // above 0: every reply in two halves with this pause
     std::size_t hugeReplyBytes = 0;  // above 0: every reply replaced by this many bytes
-    Micros chatterPeriod = 0;        // above 0: from its first reply on, chatterText this often
+    // Above 0: chatterText this often, from its first reply on (or from the
+    // start with chatterFromStart), at chatterBaud (0: the rate it listens at).
+    Micros chatterPeriod = 0;
     std::string chatterText = ">>";
-    std::optional<std::size_t> dropAfterDataBytes;  // the line goes down after this many data bytes
+    std::uint32_t chatterBaud = 0;
+    bool chatterFromStart = false;
+    std::optional<DataEvent> midTransfer;
+    Micros ctsHold = 10'000 * kMillis;    // how long HoldCts keeps CTS off
+    Micros restartTime = 500 * kMillis;   // a Restart to its reboot text
+    bool lineDropWhileRebooting = false;  // the line goes down as the reboot starts
 };
 
 enum class Variant { Tx, Rx };
@@ -111,15 +140,26 @@ enum class Fault {
     RebootNothing,
     RebootEarly,
     LineDrop,
+    LineDropInFirmware,
+    LineDropWhileRebooting,
+    SilentInTransfer,
+    RestartInTransfer,
+    CtsHeld10s,
+    NulInReady,
+    NulInSuccess,
+    NulTrickle,
+    Reply1023999,
+    WrongRateGarbage,
 };
 
-struct FaultName {
+struct FaultEntry {
     Fault fault;
-    std::string_view name;  // as unit-sim's --fault takes it
+    std::string_view name;         // as unit-sim's --fault takes it
+    std::string_view description;  // one line for --help
+    void (*apply)(UnitConfig&);    // changes the configuration so that the unit shows it
 };
-extern const std::vector<FaultName> kFaultNames;
+extern const std::vector<FaultEntry> kFaults;
 std::optional<Fault> faultFromName(std::string_view name);
-// Changes the configuration so that the unit shows the fault.
 void applyFault(UnitConfig& config, Fault fault);
 
 // 0 minus the sum of the bytes, modulo 2^32: what "%fw -l"/"%fw -h" announce.
@@ -162,6 +202,8 @@ class UnitModel {
     std::vector<Chunk> transmit(Micros until);
     // When the next byte will be complete; nothing when nothing is due.
     std::optional<Micros> nextTransmitTime() const;
+    // The first moment from `now` on at which the unit holds CTS on.
+    Micros ctsOnFrom(Micros now) const;
 
     const UnitConfig& config() const { return config_; }
     const std::vector<Frame>& frames() const { return frames_; }
@@ -175,7 +217,7 @@ class UnitModel {
     std::string report() const;
 
   private:
-    enum class Mode { Command, Data, Rebooting };
+    enum class Mode { Command, Data, Rebooting, Hung };
     enum class Action { EnterData, Reboot, BackUp };
     struct Outgoing {
         Micros start = 0;
@@ -185,9 +227,12 @@ class UnitModel {
     };
 
     void settle(Micros until);
+    void emit(Micros until, std::vector<Chunk>& chunks);
     void runChatter(Micros until);
     void takeCommandBytes(Micros at, std::string_view bytes, Line line);
     bool takeDataBytes(Micros at, std::string_view bytes, Line line);
+    bool runMidTransferEvent(Micros at);
+    void startReboot(Micros at, Micros duration);
     void handleCommand(Micros at, const std::string& command, Line line);
     void startTransfer(Micros at, const std::string& command);
     void finishTransfer(Micros at);
@@ -207,6 +252,9 @@ class UnitModel {
     std::optional<Micros> chatterNext_;
     bool lineDown_ = false;
     int reboots_ = 0;
+    bool midTransferDone_ = false;
+    Micros ctsOffFrom_ = 0;
+    Micros ctsOffUntil_ = 0;
 
     std::vector<Frame> frames_;
     std::vector<Transfer> transfers_;

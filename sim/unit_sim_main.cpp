@@ -1,11 +1,7 @@
 // unit-sim: serves one simulated unit on a pseudo-terminal, in real time, and
 // links the terminal's slave under a directory as the device of a COM port,
-// so the program built with that directory finds the unit there.
-//
-//   unit-sim --dir D [--port N] [--rate R] [--variant tx|rx] [--identity TEXT]
-//            [--version-reply TEXT] [--reboot-text TEXT] [--reboot-ms MS]
-//            [--reply-delay-ms MS] [--ready-delay-ms MS] [--success-delay-ms MS]
-//            [--fault NAME]... [--mute] [--report FILE] [--trace]
+// so the program built with that directory finds the unit there. Its options
+// are listed by --help (the table kOptions).
 //
 // TEXT takes the escapes \r \n \\ \xhh. Once the link exists it prints
 // "ready <link> <slave>" on standard output. SIGUSR1 writes the report now;
@@ -13,7 +9,9 @@
 // UnitModel::report) goes to FILE, or to standard output without --report.
 // The line rate and CTS flow control of what arrives are read from the
 // slave's settings, which the host sets; a slave descriptor stays open all
-// along so the master never sees a hang-up between the host's opens.
+// along so the master never sees a hang-up between the host's opens. When the
+// unit holds CTS off, the slave's output is suspended (tcflow), so the host's
+// writes wait as at a port whose CTS line is off.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -121,99 +119,167 @@ std::string unescape(std::string_view text) {
     return result;
 }
 
-[[noreturn]] void usage(const std::string& problem) {
-    std::cerr
-        << "unit-sim: " << problem << "\n"
-        << "usage: unit-sim --dir D [--port N] [--rate R] [--variant tx|rx] [--identity TEXT]\n"
-           "  [--version-reply TEXT] [--reboot-text TEXT] [--reboot-ms MS] [--reply-delay-ms MS]\n"
-           "  [--ready-delay-ms MS] [--success-delay-ms MS] [--fault NAME]... [--mute]\n"
-           "  [--report FILE] [--trace]\nfaults:";
-    for (const unitsim::FaultName& entry : unitsim::kFaultNames) {
-        std::cerr << ' ' << entry.name;
+void printUsage(std::ostream& out);
+[[noreturn]] void usage(const std::string& problem);
+long number(std::string_view option, const std::string& text);
+
+// What the command line sets; faults and --mute apply after every other option.
+struct Settings {
+    Options options;
+    std::optional<std::string> identity;
+    std::vector<unitsim::Fault> faults;
+    bool mute = false;
+};
+
+struct OptionEntry {
+    std::string_view name;
+    std::string_view argument;  // empty: the option takes no value
+    std::string_view description;
+    void (*apply)(Settings&, std::string_view option, const std::string& value);
+};
+
+unitsim::Micros millis(std::string_view option, const std::string& value) {
+    return number(option, value) * unitsim::kMillis;
+}
+
+const std::vector<OptionEntry> kOptions{
+    {"--dir", "D", "directory of the link (required)",
+     [](Settings& s, std::string_view, const std::string& v) { s.options.dir = v; }},
+    {"--port", "N", "COM port number of the link (default 1)",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.port = static_cast<int>(number(o, v));
+     }},
+    {"--rate", "R", "rate the unit answers commands at (default 9600)",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.baud = static_cast<std::uint32_t>(number(o, v));
+     }},
+    {"--variant", "tx|rx", "the unit's variant (default tx)",
+     [](Settings& s, std::string_view, const std::string& v) {
+         if (v != "tx" && v != "rx") {
+             usage("variant is tx or rx");
+         }
+         s.options.config.identity = v == "tx" ? unitsim::kTxIdentity : unitsim::kRxIdentity;
+     }},
+    {"--identity", "TEXT", "reply to \"%fw -p\"",
+     [](Settings& s, std::string_view, const std::string& v) { s.identity = unescape(v); }},
+    {"--version-reply", "TEXT", "reply to \"%fw -v\"",
+     [](Settings& s, std::string_view, const std::string& v) {
+         s.options.config.versionReply = unescape(v);
+     }},
+    {"--reboot-text", "TEXT", "what it sends once rebooted",
+     [](Settings& s, std::string_view, const std::string& v) {
+         s.options.config.rebootText = unescape(v);
+     }},
+    {"--reboot-ms", "MS", "verdict of \"%fw -h\" to the reboot text",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.rebootTime = millis(o, v);
+     }},
+    {"--reply-delay-ms", "MS", "frame end to the reply of a query",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.replyDelay = millis(o, v);
+     }},
+    {"--ready-delay-ms", "MS", "frame end to \"Ready\"",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.readyDelay = millis(o, v);
+     }},
+    {"--success-delay-ms", "MS", "last data byte to the verdict",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.successDelay = millis(o, v);
+     }},
+    {"--cts-hold-ms", "MS", "how long cts-held-10s keeps CTS off",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.ctsHold = millis(o, v);
+     }},
+    {"--fault", "NAME", "a fault of the unit, repeatable (see below)",
+     [](Settings& s, std::string_view, const std::string& v) {
+         const auto fault = unitsim::faultFromName(v);
+         if (!fault) {
+             usage("unknown fault " + v);
+         }
+         s.faults.push_back(*fault);
+     }},
+    {"--mute", "", "answers nothing (as the fault silent)",
+     [](Settings& s, std::string_view, const std::string&) { s.mute = true; }},
+    {"--report", "FILE", "where the report goes (default: standard output)",
+     [](Settings& s, std::string_view, const std::string& v) { s.options.reportFile = v; }},
+    {"--trace", "", "line traffic with its times on standard error",
+     [](Settings& s, std::string_view, const std::string&) { s.options.trace = true; }},
+    {"--help", "", "this text",
+     [](Settings&, std::string_view, const std::string&) {
+         printUsage(std::cout);
+         std::exit(0);
+     }},
+};
+
+// One line of --help: the term in a column of its own, then the description.
+void printItem(std::ostream& out, const std::string& term, std::string_view description) {
+    constexpr std::size_t kTermColumn = 24;
+    out << "  " << term
+        << std::string(term.size() < kTermColumn ? kTermColumn - term.size() : 1, ' ')
+        << description << '\n';
+}
+
+void printUsage(std::ostream& out) {
+    out << "usage: unit-sim --dir D [option]...\n";
+    for (const OptionEntry& entry : kOptions) {
+        printItem(out,
+                  std::string(entry.name) +
+                      (entry.argument.empty() ? "" : " " + std::string(entry.argument)),
+                  entry.description);
     }
-    std::cerr << '\n';
+    out << "faults:\n";
+    for (const unitsim::FaultEntry& entry : unitsim::kFaults) {
+        printItem(out, std::string(entry.name), entry.description);
+    }
+}
+
+[[noreturn]] void usage(const std::string& problem) {
+    std::cerr << "unit-sim: " << problem << "\n";
+    printUsage(std::cerr);
     std::exit(2);
 }
 
 long number(std::string_view option, const std::string& text) {
     char* end = nullptr;
+    errno = 0;
     const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0) {
+    if (text.empty() || *end != '\0' || errno != 0 || value < 0) {
         usage("bad number for " + std::string(option) + ": " + text);
     }
     return value;
 }
 
 Options parse(int argc, char** argv) {
-    Options options;
-    std::vector<unitsim::Fault> faults;
-    bool mute = false;
-    std::optional<std::string> identity;
+    Settings settings;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
-        if (option == "--mute") {
-            mute = true;
-            continue;
-        }
-        if (option == "--trace") {
-            options.trace = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            usage("missing value for " + std::string(option));
-        }
-        const std::string value = argv[++i];
-        unitsim::UnitConfig& c = options.config;
-        if (option == "--dir") {
-            options.dir = value;
-        } else if (option == "--port") {
-            options.port = static_cast<int>(number(option, value));
-        } else if (option == "--rate") {
-            c.baud = static_cast<std::uint32_t>(number(option, value));
-        } else if (option == "--variant") {
-            if (value != "tx" && value != "rx") {
-                usage("variant is tx or rx");
-            }
-            c.identity = value == "tx" ? unitsim::kTxIdentity : unitsim::kRxIdentity;
-        } else if (option == "--identity") {
-            identity = unescape(value);
-        } else if (option == "--version-reply") {
-            c.versionReply = unescape(value);
-        } else if (option == "--reboot-text") {
-            c.rebootText = unescape(value);
-        } else if (option == "--reboot-ms") {
-            c.rebootTime = number(option, value) * unitsim::kMillis;
-        } else if (option == "--reply-delay-ms") {
-            c.replyDelay = number(option, value) * unitsim::kMillis;
-        } else if (option == "--ready-delay-ms") {
-            c.readyDelay = number(option, value) * unitsim::kMillis;
-        } else if (option == "--success-delay-ms") {
-            c.successDelay = number(option, value) * unitsim::kMillis;
-        } else if (option == "--fault") {
-            const auto fault = unitsim::faultFromName(value);
-            if (!fault) {
-                usage("unknown fault " + value);
-            }
-            faults.push_back(*fault);
-        } else if (option == "--report") {
-            options.reportFile = value;
-        } else {
+        const auto entry = std::ranges::find(kOptions, option, &OptionEntry::name);
+        if (entry == kOptions.end()) {
             usage("unknown option " + std::string(option));
         }
+        std::string value;
+        if (!entry->argument.empty()) {
+            if (i + 1 >= argc) {
+                usage("missing value for " + std::string(option));
+            }
+            value = argv[++i];
+        }
+        entry->apply(settings, option, value);
     }
+    Options& options = settings.options;
     if (options.dir.empty()) {
         usage("--dir is required");
     }
     if (options.config.baud == 0) {
         usage("--rate must be above 0");
     }
-    if (identity) {
-        options.config.identity = *identity;
+    if (settings.identity) {
+        options.config.identity = *settings.identity;
     }
-    for (const unitsim::Fault fault : faults) {
+    for (const unitsim::Fault fault : settings.faults) {
         unitsim::applyFault(options.config, fault);
     }
-    if (mute) {
+    if (settings.mute) {
         options.config.silent = true;
     }
     return options;
@@ -270,6 +336,15 @@ class Pty {
         return line;
     }
 
+    // The unit's CTS line: off suspends the host's output, as a port with CTS
+    // flow control stops sending while CTS is off.
+    void setClearToSend(bool on) {
+        if (on != clearToSend_) {
+            tcflow(slave_, on ? TCOON : TCOOFF);
+            clearToSend_ = on;
+        }
+    }
+
     // The line goes down: the host's side sees a hang-up.
     void dropMaster() {
         if (master_ >= 0) {
@@ -287,6 +362,7 @@ class Pty {
     int master_ = -1;
     int slave_ = -1;
     std::string slaveName_;
+    bool clearToSend_ = true;
 };
 
 void writeReport(const Options& options, const unitsim::UnitModel& unit) {
@@ -344,12 +420,17 @@ void serve(const Options& options, Pty& pty, unitsim::UnitModel& unit) {
             gReportNow = 0;
             writeReport(options, unit);
         }
+        const Micros now = elapsed();
+        pty.setClearToSend(unit.ctsOnFrom(now) <= now);
+        if (unit.lineDown()) {
+            pty.dropMaster();
+        }
         if (pty.master() < 0) {
-            unit.transmit(elapsed());
+            unit.transmit(now);
             continue;
         }
         const unitsim::Line line = pty.hostLine();
-        for (const unitsim::Chunk& chunk : unit.transmit(elapsed())) {
+        for (const unitsim::Chunk& chunk : unit.transmit(now)) {
             const std::string bytes =
                 chunk.baud == line.baud ? chunk.bytes : unitsim::garbled(chunk.bytes);
             trace(options, chunk.at, "unit>", bytes, {chunk.baud, false});

@@ -55,7 +55,7 @@ void printUsage(std::ostream& out) {
         << kDefaultSpeed
         << "); 0 or max: no pacing\n"
            "  --fault    a fault of the unit, repeatable:";
-    for (const unitsim::FaultName& entry : unitsim::kFaultNames) {
+    for (const unitsim::FaultEntry& entry : unitsim::kFaults) {
         out << ' ' << entry.name;
     }
     out << "\n"

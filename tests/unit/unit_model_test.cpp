@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Platform.h"
@@ -247,13 +248,17 @@ TEST_F(UnitModelTest, ReplyFaults) {
          }},
         {Fault::Silent, "%fw -v", [](const std::string& r) { return r.empty(); }},
         {Fault::NoReady, "%fw -l 0 0", [](const std::string& r) { return r.empty(); }},
+        {Fault::NulInReady, "%fw -l 0 0",
+         [](const std::string& r) { return r == std::string("Ready\0 ERROR: flash locked", 26); }},
+        {Fault::Reply1023999, "%fw -p", [](const std::string& r) { return r.size() == 1'023'999; }},
     };
     for (const Case& c : cases) {
         sim::reset();
-        attach({c.fault});
+        const UnitModel& unit = attach({c.fault});
         Host host(9600, true, 1000);
         const std::string reply = host.exchange(c.command);
         EXPECT_TRUE(c.holds(reply)) << static_cast<int>(c.fault) << ": " << sim::escape(reply);
+        EXPECT_TRUE(unit.transfers().empty()) << static_cast<int>(c.fault);
     }
 }
 
@@ -296,13 +301,35 @@ TEST_F(UnitModelTest, HugeReplyOutgrowsTheReplyStore) {
 }
 
 TEST_F(UnitModelTest, ChatterNeverFallsSilent) {
-    attach({Fault::Chatter});
-    Host host(9600, true, 500);
-    EXPECT_EQ(host.read(), "") << "no chatter before the first reply";
-    host.write("%%%fw -p\n\r");
-    for (int i = 0; i < 50; ++i) {
-        EXPECT_FALSE(host.read().empty()) << i;
+    for (const auto& [fault, text] : {std::pair{Fault::Chatter, std::string(">>")},
+                                      std::pair{Fault::NulTrickle, std::string(1, '\0')}}) {
+        sim::reset();
+        attach({fault});
+        Host host(9600, true, 500);
+        EXPECT_EQ(host.read(), "") << "no chatter before the first reply";
+        host.write("%%%fw -p\n\r");
+        EXPECT_TRUE(host.read().starts_with(unitsim::kTxIdentity));
+        for (int i = 0; i < 50; ++i) {
+            const std::string piece = host.read();
+            EXPECT_FALSE(piece.empty()) << i;
+            EXPECT_EQ(piece.find_first_not_of(text), std::string::npos) << sim::escape(piece);
+        }
     }
+}
+
+TEST_F(UnitModelTest, GarbageAtAWrongRateFromTheStartAndNoAnswer) {
+    UnitModel& unit = attach({Fault::WrongRateGarbage});
+    const auto garbage = [](const std::string& bytes) {
+        return !bytes.empty() &&
+               bytes.find_first_not_of(unitsim::garbled(">")) == std::string::npos;
+    };
+    for (const std::uint32_t baud : {9600U, 115200U}) {
+        Host host(baud, false, 1500);
+        EXPECT_TRUE(garbage(host.read())) << baud;
+        EXPECT_TRUE(host.write("%%%help -c version\n\r"));
+        EXPECT_TRUE(garbage(host.read())) << "only garbage at " << baud;
+    }
+    EXPECT_EQ(unit.frames().size(), 1U);
 }
 
 TEST_F(UnitModelTest, FullUpdateIsReceivedIntactAndTheUnitReboots) {
@@ -392,12 +419,15 @@ TEST_F(UnitModelTest, VerdictFaults) {
          [](const UpdateRun& r) { return r.firstRead.empty() && r.secondRead.empty(); }},
         {Fault::RebootEarly, "SUCCESS",
          [&](const UpdateRun& r) { return r.firstRead == normal && r.secondRead.empty(); }},
+        // The images arrived, but the unit does not reboot into them.
+        {Fault::NulInSuccess, std::string("SUCCESS\0FAILED", 14),
+         [](const UpdateRun& r) { return r.firstRead.empty() && r.secondRead.empty(); }},
     };
     for (const Case& c : cases) {
         sim::reset();
         attach({c.fault});
         const UpdateRun run = runUpdate(9600, pattern(20'480, 3), pattern(5000, 4), 9600);
-        EXPECT_EQ(run.logicVerdict, c.fault == Fault::WrongSuccess ? "ERROR" : "SUCCESS");
+        EXPECT_EQ(run.logicVerdict, c.firmwareVerdict);
         EXPECT_EQ(run.firmwareVerdict, c.firmwareVerdict);
         EXPECT_TRUE(c.holds(run)) << static_cast<int>(c.fault) << ": first \""
                                   << sim::escape(run.firstRead) << "\" second \""
@@ -418,6 +448,77 @@ TEST_F(UnitModelTest, LineDropsInTheSecondBlockOfData) {
     EXPECT_EQ(host.collect(), "");
     EXPECT_TRUE(unit.lineDown());
     EXPECT_EQ(unit.transfers()[0].data, image.substr(0, 15'000));
+}
+
+// Faults that strike inside a transfer or at the reboot, seen over a whole
+// update: what the host reads, what the unit took, and whether the line held.
+TEST_F(UnitModelTest, FaultsInsideATransferOrAtTheReboot) {
+    const std::string logic = pattern(25'000, 3);
+    const std::string firmware = pattern(25'000, 4);
+    const std::string reboot = UnitConfig{}.rebootText;
+    struct Case {
+        Fault fault;
+        std::uint32_t baud;
+        std::string logicVerdict, firmwareVerdict, secondRead;
+        std::size_t logicTaken, firmwareTaken;  // data bytes the unit took
+        bool lineDown;
+    };
+    const std::vector<Case> cases{
+        {Fault::LineDropInFirmware, 9600, "SUCCESS", "", "", 25'000, 15'000, true},
+        {Fault::LineDropWhileRebooting, 9600, "SUCCESS", "SUCCESS", "", 25'000, 25'000, true},
+        // Hung: the rest of the data and every later frame go nowhere.
+        {Fault::SilentInTransfer, 9600, "", "", "", 15'000, 0, false},
+        // Back after its restart, at its own rate: the reboot text is the
+        // reply to the data, and the unit then takes "%fw -h" afresh.
+        {Fault::RestartInTransfer, 115200, reboot, "SUCCESS", reboot, 15'000, 25'000, false},
+        {Fault::CtsHeld10s, 9600, "SUCCESS", "SUCCESS", reboot, 25'000, 25'000, false},
+    };
+    for (const Case& c : cases) {
+        sim::reset();
+        const UnitModel& unit = attach({c.fault}, c.baud);
+        const UpdateRun run = runUpdate(c.baud, logic, firmware, c.baud);
+        const int id = static_cast<int>(c.fault);
+        EXPECT_EQ(run.logicVerdict, c.logicVerdict) << id << ": " << sim::escape(run.logicVerdict);
+        EXPECT_EQ(run.firmwareVerdict, c.firmwareVerdict) << id;
+        EXPECT_EQ(run.secondRead, c.secondRead) << id << ": " << sim::escape(run.secondRead);
+        ASSERT_FALSE(unit.transfers().empty()) << id;
+        EXPECT_EQ(unit.transfers()[0].data, logic.substr(0, c.logicTaken)) << id;
+        const std::size_t firmwareTaken =
+            unit.transfers().size() > 1 ? unit.transfers()[1].data.size() : 0;
+        EXPECT_EQ(firmwareTaken, c.firmwareTaken) << id;
+        EXPECT_EQ(unit.lineDown(), c.lineDown) << id;
+    }
+}
+
+TEST_F(UnitModelTest, CtsHeldOffHoldsTheHostsWritesForItsTime) {
+    UnitConfig config = unitsim::configFor(unitsim::Variant::Tx, 9600);
+    unitsim::applyFault(config, Fault::CtsHeld10s);
+    config.ctsHold = 4'000 * unitsim::kMillis;
+    attach(std::move(config));
+    const std::string image = pattern(25'000, 6);
+    Host host(9600, true, 10000);
+    ASSERT_EQ(host.exchange(loadCommand("%fw -l", image)), "Ready");
+    host.setLine(115200, true);
+    host.setTimeout(1000);
+    const sim::Micros start = sim::now();
+    EXPECT_TRUE(host.sendData(image));
+    // 25,000 bytes at 115,200 baud take some 2.17 s; the hold comes on top.
+    const sim::Micros elapsed = sim::now() - start;
+    EXPECT_GE(elapsed, 4'000'000 + 2'170'000);
+    EXPECT_LT(elapsed, 4'000'000 + 2'180'000);
+    EXPECT_EQ(host.collect(), "SUCCESS");
+}
+
+TEST_F(UnitModelTest, EveryFaultHasOneRowAndAUniqueName) {
+    std::vector<std::string_view> names;
+    for (const unitsim::FaultEntry& entry : unitsim::kFaults) {
+        EXPECT_EQ(unitsim::faultFromName(entry.name), entry.fault) << entry.name;
+        EXPECT_FALSE(entry.description.empty()) << entry.name;
+        names.push_back(entry.name);
+    }
+    std::ranges::sort(names);
+    EXPECT_EQ(std::ranges::adjacent_find(names), names.end());
+    EXPECT_EQ(unitsim::faultFromName("no-such-fault"), std::nullopt);
 }
 
 TEST_F(UnitModelTest, ReportListsFramesTransfersAndViolations) {

@@ -257,7 +257,7 @@ TEST_P(UploadFailure, EndsTheRunWithTheErrorText) {
             logicOutcome.ready = false;
             break;
         case Failure::LogicWriteFails:
-            config.dropAfterDataBytes = 15'000;
+            unitsim::applyFault(config, unitsim::Fault::LineDrop);
             logicOutcome.failingWrite = 1;
             break;
         case Failure::LogicWrongReply:
@@ -272,7 +272,7 @@ TEST_P(UploadFailure, EndsTheRunWithTheErrorText) {
             firmwareOutcome.ready = false;
             break;
         case Failure::FirmwareWriteFails:
-            config.dropAfterDataBytes = logic.bytes.size() + 15'000;
+            unitsim::applyFault(config, unitsim::Fault::LineDropInFirmware);
             firmwareOutcome.failingWrite = 1;
             break;
         case Failure::FirmwareWrongReply:
