@@ -8,7 +8,7 @@
 
 inline void require(bool holds, const char* property) {
     if (!holds) {
-        std::fprintf(stderr, "property broken: %s\n", property);
+        (void)std::fprintf(stderr, "property broken: %s\n", property);
         std::abort();
     }
 }

@@ -48,6 +48,9 @@ bool namesDeviceCode7(std::string text) {
     int modelStart = -1;
     int modelEnd = -1;
     int codeStart = -1;
+    // The fields before the device code only need to be there; the code
+    // itself is read with a range check below.
+    // NOLINTNEXTLINE(cert-err34-c)
     const int fields = std::sscanf(text.c_str(), "%d.%d.%d %n%*s%n %d.%d %n", &fwVer, &fwRev,
                                    &fwSub, &modelStart, &modelEnd, &fpgaVer, &fpgaRev, &codeStart);
     if (fields != 5 || modelEnd - modelStart > LONGEST_MODEL_WORD || codeStart < 0) {
