@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <vector>
@@ -33,6 +34,12 @@ constexpr std::size_t MOST_READS_OF_AN_EXPECTED_REPLY = 2;
 
 std::array<std::uint8_t, 16> BLOCK{};
 
+// The expected text itself, in as few reads as the program's replies take.
+bool arrivesExactly(const fuzz::Reply& reply, const std::string& expected) {
+    return reply.size() <= MOST_READS_OF_AN_EXPECTED_REPLY &&
+           fuzz::totalSize(reply) == expected.size() && fuzz::joined(reply) == expected;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -47,12 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string expected = EXPECTED_REPLIES[data[0] % EXPECTED_REPLIES.size()];
     const bool viaData = data[0] / EXPECTED_REPLIES.size() % 2 == 1;
     fuzz::ReplyScript script(std::span(data + 1, size - 1));
-    const fuzz::Reply& reply = script.replies().front();
-    const bool exactInFewReads = reply.size() <= MOST_READS_OF_AN_EXPECTED_REPLY &&
-                                 fuzz::totalSize(reply) == expected.size() &&
-                                 fuzz::joined(reply) == expected;
+    std::deque<fuzz::Reply>& replies = script.replies();
+    const bool exactInFewReads = arrivesExactly(replies.front(), expected);
 
-    fuzz::ScriptedFarEnd farEnd(std::move(script.replies()), READ_TIMEOUT_MS * MICROS_PER_MS);
+    fuzz::ScriptedFarEnd farEnd(std::move(replies), READ_TIMEOUT_MS * MICROS_PER_MS);
     fuzz::SimSession session(farEnd);
     ComPortAPI_SetReadingTimeoutInMs(READ_TIMEOUT_MS);
     const int accepted = viaData ? sendData(BLOCK.data(), BLOCK.size(), 1, expected.c_str())
