@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "HexDigit.h"
 #include "IntelHex.h"
 
 namespace {
@@ -25,22 +26,9 @@ constexpr std::size_t TYPE_DIGIT_POSITION = 8;
 constexpr int HEADER_BYTES = 4;
 constexpr int LONGEST_CHECKSUM_RUN = 259;
 
-// Digit values as the record syntax defines them, anything else counting 0.
-std::uint8_t digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return static_cast<std::uint8_t>(c - '0');
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<std::uint8_t>(c - 'a' + 10);
-    }
-    return 0;
-}
-
 std::uint8_t byteAt(const std::string& line, std::size_t position) {
-    return static_cast<std::uint8_t>(16 * digit(line[position]) + digit(line[position + 1]));
+    return static_cast<std::uint8_t>(16 * fuzz::hexDigit(line[position]) +
+                                     fuzz::hexDigit(line[position + 1]));
 }
 
 struct Reading {

@@ -15,24 +15,12 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "HexDigit.h"
 #include "StringOperations.h"
 
 namespace {
 
 constexpr std::size_t MOST_DELIMITERS = 4;
-
-int digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return 0;
-}
 
 struct Split {
     std::vector<std::string> pieces;
@@ -85,13 +73,14 @@ void checkSplit(const std::string& text, const std::string& delimiters) {
 
 void checkHex(const std::string& text) {
     for (const char c : text) {
-        require(int_from_hex_char(c) == digit(c), "the value of one digit");
+        require(int_from_hex_char(c) == fuzz::hexDigit(c), "the value of one digit");
         const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
         require(capitalizeChar(c) == upper, "only a to z are capitalised");
     }
-    const int expectedByte = text.size() >= 2 ? 16 * digit(text[0]) + digit(text[1])
-                             : text.empty()   ? 0
-                                              : digit(text[0]);
+    const int expectedByte = text.size() >= 2
+                                 ? 16 * fuzz::hexDigit(text[0]) + fuzz::hexDigit(text[1])
+                             : text.empty() ? 0
+                                            : fuzz::hexDigit(text[0]);
     std::vector<char> exact(text.c_str(), text.c_str() + text.size() + 1);
     require(u8_from_hex_string(exact.data()) == expectedByte, "one byte from two digits");
 
@@ -103,8 +92,8 @@ void checkHex(const std::string& text) {
     for (std::size_t k = 0; k < arraySize; ++k) {
         int expected = 0;
         if (fitted == 1 && k < needed) {
-            const int low = 2 * k + 1 < text.size() ? digit(text[2 * k + 1]) : 0;
-            expected = 16 * digit(text[2 * k]) + low;
+            const int low = 2 * k + 1 < text.size() ? fuzz::hexDigit(text[2 * k + 1]) : 0;
+            expected = 16 * fuzz::hexDigit(text[2 * k]) + low;
         }
         require(array[k] == expected, "bytes from digit pairs, an odd last digit the high half");
     }
