@@ -365,8 +365,18 @@ void consoleSetUp() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
+namespace {
+ConsoleStream gConsoleStream = ConsoleStream::Output;
+}  // namespace
+
+void consoleSelectStream(ConsoleStream stream) {
+    gConsoleStream = stream;
+}
+
+// Standard error is unbuffered from the start.
 void consoleWrite(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text.data(), 1, text.size(),
+                gConsoleStream == ConsoleStream::Error ? stderr : stdout);
 }
 
 bool consoleReadInt(int& value) {

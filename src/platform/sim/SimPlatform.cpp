@@ -52,6 +52,7 @@ struct State {
     double speed = 0;
     std::function<void(const Event&)> trace;
     std::vector<Event> events;
+    ConsoleStream consoleStream = ConsoleStream::Output;
 };
 
 State& state() {
@@ -149,6 +150,8 @@ std::string describe(const Event& e) {
     switch (e.kind) {
         case EventKind::Console:
             return "console " + shownBytes(e.text);
+        case EventKind::ErrorConsole:
+            return "error-console " + shownBytes(e.text);
         case EventKind::ConsoleRead:
             return "input " + shownBytes(e.text) + (e.ok ? " number" : " no-number");
         case EventKind::Key:
@@ -263,14 +266,26 @@ std::string escape(std::string_view bytes) {
     return escapeBytes(bytes);
 }
 
-std::string consoleText() {
+namespace {
+
+std::string textOf(EventKind kind) {
     std::string text;
     for (const Event& event : state().events) {
-        if (event.kind == EventKind::Console) {
+        if (event.kind == kind) {
             text += event.text;
         }
     }
     return text;
+}
+
+}  // namespace
+
+std::string consoleText() {
+    return textOf(EventKind::Console);
+}
+
+std::string errorConsoleText() {
+    return textOf(EventKind::ErrorConsole);
 }
 
 std::vector<Event> events(EventKind kind, int port) {
@@ -472,8 +487,15 @@ void sleepMs(std::uint32_t milliseconds) {
 
 void consoleSetUp() {}
 
+void consoleSelectStream(ConsoleStream stream) {
+    sim::state().consoleStream = stream;
+}
+
 void consoleWrite(std::string_view text) {
-    Event event = sim::portEvent(EventKind::Console, 0, true);
+    Event event =
+        sim::portEvent(sim::state().consoleStream == ConsoleStream::Error ? EventKind::ErrorConsole
+                                                                          : EventKind::Console,
+                       0, true);
     event.text = text;
     sim::record(std::move(event));
 }
