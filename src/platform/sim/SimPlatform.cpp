@@ -150,8 +150,8 @@ std::string describe(const Event& e) {
     switch (e.kind) {
         case EventKind::Console:
             return "console " + shownBytes(e.text);
-        case EventKind::ErrorConsole:
-            return "error-console " + shownBytes(e.text);
+        case EventKind::ErrorOutput:
+            return "error-output " + shownBytes(e.text);
         case EventKind::ConsoleRead:
             return "input " + shownBytes(e.text) + (e.ok ? " number" : " no-number");
         case EventKind::Key:
@@ -284,8 +284,8 @@ std::string consoleText() {
     return textOf(EventKind::Console);
 }
 
-std::string errorConsoleText() {
-    return textOf(EventKind::ErrorConsole);
+std::string errorOutputText() {
+    return textOf(EventKind::ErrorOutput);
 }
 
 std::vector<Event> events(EventKind kind, int port) {
@@ -493,7 +493,7 @@ void consoleSelectStream(ConsoleStream stream) {
 
 void consoleWrite(std::string_view text) {
     Event event =
-        sim::portEvent(sim::state().consoleStream == ConsoleStream::Error ? EventKind::ErrorConsole
+        sim::portEvent(sim::state().consoleStream == ConsoleStream::Error ? EventKind::ErrorOutput
                                                                           : EventKind::Console,
                        0, true);
     event.text = text;

@@ -64,21 +64,21 @@ class FarEnd {
 };
 
 enum class EventKind {
-    Console,       // text: what the program printed on standard output
-    ErrorConsole,  // text: what the program printed on standard error
-    ConsoleRead,   // text: what consoleReadInt consumed; ok: a number was read
-    Key,           // text: the character taken, empty at the end of input
-    Discard,       // text: the typed-ahead input dropped
-    Open,          // port, ok
-    Close,         // port, ok; line/timeouts: the settings in force
-    Queues,        // port, ok; value: rx size, value2: tx size
-    Timeouts,      // port, ok; timeouts: the record given
-    State,         // port, ok (false: refused); line: the record's rate and CTS bit
-    Purge,         // port, ok; value: flags; text: received bytes discarded
-    Escape,        // port, ok; value: function
-    Write,         // port, ok; text: the bytes; line in force; duration incl. CTS wait
-    Read,          // port, ok; text: the bytes; value: count asked; duration
-    Sleep,         // value: milliseconds; duration
+    Console,      // text: what the program printed on standard output
+    ErrorOutput,  // text: what the program printed on standard error
+    ConsoleRead,  // text: what consoleReadInt consumed; ok: a number was read
+    Key,          // text: the character taken, empty at the end of input
+    Discard,      // text: the typed-ahead input dropped
+    Open,         // port, ok
+    Close,        // port, ok; line/timeouts: the settings in force
+    Queues,       // port, ok; value: rx size, value2: tx size
+    Timeouts,     // port, ok; timeouts: the record given
+    State,        // port, ok (false: refused); line: the record's rate and CTS bit
+    Purge,        // port, ok; value: flags; text: received bytes discarded
+    Escape,       // port, ok; value: function
+    Write,        // port, ok; text: the bytes; line in force; duration incl. CTS wait
+    Read,         // port, ok; text: the bytes; value: count asked; duration
+    Sleep,        // value: milliseconds; duration
 };
 
 struct Event {
@@ -130,7 +130,7 @@ std::string escape(std::string_view bytes);
 // the events of one kind on one port
 // (port 0: on any port); the bytes written to a port, in order.
 std::string consoleText();
-std::string errorConsoleText();
+std::string errorOutputText();
 std::vector<Event> events(EventKind kind, int port = 0);
 std::string bytesSent(int port);
 
