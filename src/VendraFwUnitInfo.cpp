@@ -256,44 +256,34 @@ std::vector<Fact> facts(const Outcome& o) {
     };
 }
 
-// The unit's bytes reach a terminal only as printable ASCII: anything else,
-// and the backslash itself, as a C escape.
-std::string textEscaped(std::string_view text) {
+// The unit's bytes as printable ASCII, so that neither a terminal nor a JSON
+// reader meets a raw control byte: the characters of `quoted` after a
+// backslash, every byte outside 0x20 to 0x7E by its value in `byteEscape`.
+std::string escaped(std::string_view text, std::string_view quoted, const char* byteEscape) {
     std::string shown;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte == '\\') {
-            shown += "\\\\";
+        if (quoted.find(c) != std::string_view::npos) {
+            shown += '\\';
+            shown += c;
         } else if (byte >= 0x20 && byte < 0x7F) {
             shown += c;
         } else {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            std::snprintf(escape, sizeof escape, byteEscape, byte);
             shown += escape;
         }
     }
     return shown;
 }
 
-// A JSON string of any bytes: printable ASCII as it stands, the quote and the
-// backslash escaped, every other byte as the code point of its value, so the
-// text stays ASCII and valid whatever the unit sent.
+std::string textEscaped(std::string_view text) {
+    return escaped(text, "\\", "\\x%02X");
+}
+
+// In JSON a byte's escape names the code point of its value.
 std::string jsonString(std::string_view text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            json += c;
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", byte);
-            json += escape;
-        }
-    }
-    return json + "\"";
+    return '"' + escaped(text, "\"\\", "\\u%04X") + '"';
 }
 
 struct TextValue {

@@ -39,6 +39,11 @@ FIELDS = (
     ("Verdict ................ ", "verdict", "not known"),
 )
 QUERIES = {"%help -c version", "%fw -v", "%fw -p"}
+# The report on a TX unit on COM3 at 9600 baud as unit-sim plays it by default.
+TX_FACTS = {"found": True, "port": 3, "baud_rate": 9600, "firmware_version": "1.0.6",
+            "logic_model": "K620418", "logic_version": "1.07", "device_code": 7,
+            "device_fits_images": True, "variant": "TX", "release_version": RELEASE,
+            "verdict": "older than this release"}
 
 
 def expected_text(values):
@@ -134,10 +139,7 @@ def main():
 
     # A TX unit on COM3 at 9600, COM1 present and silent: found by discovery,
     # then asked on its line for the JSON.
-    tx = {"found": True, "port": 3, "baud_rate": 9600, "firmware_version": "1.0.6",
-          "logic_model": "K620418", "logic_version": "1.07", "device_code": 7,
-          "device_fits_images": True, "variant": "TX", "release_version": RELEASE,
-          "verdict": "older than this release"}
+    tx = TX_FACTS
     (text_run, json_run), (unit_report, silent_report) = with_units(
         args, [(3, ["--variant", "tx", "--rate", "9600"]), (1, ["--mute"])],
         [[], ["--port", "3", "--rate", "9600", "--json"]])
@@ -195,6 +197,11 @@ def main():
     check(errors.startswith("VendraFwUnitInfo: --port and --rate go together\n"), failures,
           f"usage: standard error {errors!r}")
 
+    return finish(failures)
+
+
+def finish(failures):
+    """Prints the failures, or ok; the exit status."""
     for failure in failures:
         print("FAIL:", failure)
     if not failures:

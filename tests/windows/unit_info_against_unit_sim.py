@@ -43,10 +43,7 @@ def main():
         sys.exit(__doc__)
     unit_sim, program = sys.argv[1], sys.argv[2]
     failures = []
-    tx = {"found": True, "port": 3, "baud_rate": 9600, "firmware_version": "1.0.6",
-          "logic_model": "K620418", "logic_version": "1.07", "device_code": 7,
-          "device_fits_images": True, "variant": "TX", "release_version": unit_info.RELEASE,
-          "verdict": "older than this release"}
+    tx = unit_info.TX_FACTS
     with tempfile.TemporaryDirectory() as work:
         work = pathlib.Path(work)
         devices = work / "devices"
@@ -86,11 +83,7 @@ def main():
     unit_info.check_unit(unit_report, ["%fw -v", "%fw -p"] * 2, failures, "TX unit")
     unit_info.check_unit(silent_report, [], failures, "silent COM1")
 
-    for failure in failures:
-        print("FAIL:", failure)
-    if not failures:
-        print("ok")
-    return 1 if failures else 0
+    return unit_info.finish(failures)
 
 
 if __name__ == "__main__":
