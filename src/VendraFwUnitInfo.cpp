@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -30,8 +33,7 @@ constexpr int DEVICE_CODE_FIELDS = 7;
 
 using VersionNumbers = std::array<int, 3>;
 
-// FIRMWARE_VERSION_TO_UPLOAD as its three numbers; a text of another form
-// stops the build.
+// FIRMWARE_VERSION_TO_UPLOAD as its three numbers; a fourth stops the build.
 constexpr VersionNumbers releaseNumbers() {
     VersionNumbers numbers{};
     std::size_t field = 0;
@@ -78,7 +80,7 @@ std::optional<int> positiveNumber(std::string_view text) {
     int value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || text.front() == '-' || error != std::errc{} || stop != end || value < 1) {
+    if (error != std::errc{} || stop != end || value < 1) {
         return std::nullopt;
     }
     return value;
@@ -201,9 +203,15 @@ Outcome askUnit(const Options& options) {
     return outcome;
 }
 
-std::string formatted(const char* format, int first, int second, int third = 0) {
-    char text[48];
-    std::snprintf(text, sizeof text, format, first, second, third);
+std::string firmwareVersion(const UnitVersions& v) {
+    return std::to_string(v.fw_ver) + "." + std::to_string(v.fw_rev) + "." +
+           std::to_string(v.fw_sub);
+}
+
+// With the revision in two digits at least, as the update shows it.
+std::string logicVersion(const UnitVersions& v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%02d", v.fpga_ver, v.fpga_rev);
     return text;
 }
 
@@ -240,11 +248,9 @@ std::vector<Fact> facts(const Outcome& o) {
         {"port", "COM port number", valueIf(o.found, o.port)},
         {"baud_rate", "Baud rate", valueIf(o.found, o.rate)},
         {"firmware_version", "Firmware version",
-         valueIf(v.nbr >= FIRMWARE_VERSION_FIELDS,
-                 formatted("%d.%d.%d", v.fw_ver, v.fw_rev, v.fw_sub))},
+         valueIf(v.nbr >= FIRMWARE_VERSION_FIELDS, firmwareVersion(v))},
         {"logic_model", "Logic model", valueIf(v.nbr >= MODEL_FIELDS, std::string(v.model))},
-        {"logic_version", "Logic version",
-         valueIf(v.nbr >= LOGIC_VERSION_FIELDS, formatted("%d.%02d", v.fpga_ver, v.fpga_rev))},
+        {"logic_version", "Logic version", valueIf(v.nbr >= LOGIC_VERSION_FIELDS, logicVersion(v))},
         {"device_code", "Logic device code", valueIf(device, v.fpga_type)},
         {"device_fits_images", "Device fits the images",
          valueIf(device, v.fpga_type == DEVICE_XC7A75_676)},
@@ -258,8 +264,9 @@ std::vector<Fact> facts(const Outcome& o) {
 
 // The unit's bytes as printable ASCII, so that neither a terminal nor a JSON
 // reader meets a raw control byte: the characters of `quoted` after a
-// backslash, every byte outside 0x20 to 0x7E by its value in `byteEscape`.
-std::string escaped(std::string_view text, std::string_view quoted, const char* byteEscape) {
+// backslash, every byte outside 0x20 to 0x7E as `bytePrefix` and two hex digits.
+std::string escaped(std::string_view text, std::string_view quoted, std::string_view bytePrefix) {
+    constexpr std::string_view HEX_DIGITS = "0123456789ABCDEF";
     std::string shown;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -269,21 +276,21 @@ std::string escaped(std::string_view text, std::string_view quoted, const char* 
         } else if (byte >= 0x20 && byte < 0x7F) {
             shown += c;
         } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, byteEscape, byte);
-            shown += escape;
+            shown += bytePrefix;
+            shown += HEX_DIGITS[byte >> 4];
+            shown += HEX_DIGITS[byte & 0x0F];
         }
     }
     return shown;
 }
 
 std::string textEscaped(std::string_view text) {
-    return escaped(text, "\\", "\\x%02X");
+    return escaped(text, "\\", "\\x");
 }
 
 // In JSON a byte's escape names the code point of its value.
 std::string jsonString(std::string_view text) {
-    return '"' + escaped(text, "\"\\", "\\u%04X") + '"';
+    return '"' + escaped(text, "\"\\", "\\u00") + '"';
 }
 
 struct TextValue {
