@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -208,38 +209,34 @@ class UnitInfo : public SimRun {
     std::size_t runStart_ = 0;
 };
 
-struct Case {
-    const char* name;
-    int unitPort;  // 0: no unit, COM1 present without one
-    unitsim::Variant variant;
-    std::uint32_t unitRate;
-    std::function<void(UnitConfig&)> configure;
-    std::vector<std::string_view> arguments;
-    std::string text;  // the text report
-    std::string json;  // the JSON report
-    std::string progress;
-    int status;
-    std::vector<std::string> commands;  // what the unit took after its probes
+// Where the unit is and how it behaves.
+struct Unit {
+    int port = 3;  // 0: no unit, COM1 present without one
+    unitsim::Variant variant = unitsim::Variant::Tx;
+    std::uint32_t rate = 9600;
+    std::function<void(UnitConfig&)> configure = [](UnitConfig&) {};
     bool flood = false;
 };
 
+const std::vector<std::string> kTxCommands{"%fw -v", "%fw -p"};
+const std::vector<std::string> kBothTests{"%fw -v", "%fw -p", "%fw -p"};
+
+struct Case {
+    const char* name;
+    Unit unit = {};
+    std::optional<Facts> facts = std::nullopt;  // nothing: no unit answered
+    std::string noUnit = {};                    // the report then
+    int status = 0;
+    std::vector<std::string> commands = kTxCommands;  // what the unit took after its probes
+    std::vector<std::string_view> arguments = {};
+    std::string progress = std::string(kSearching) + "\n";
+};
+
 TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
-    const auto none = [](UnitConfig&) {};
     const auto fault = [](Fault f) { return [f](UnitConfig& c) { unitsim::applyFault(c, f); }; };
     const auto versionReply = [](std::string text) {
         return [text](UnitConfig& c) { c.versionReply = text; };
     };
-    const std::string searched = std::string(kSearching) + "\n";
-    const std::vector<std::string> tx{"%fw -v", "%fw -p"};
-    const std::vector<std::string> asked{"%fw -v", "%fw -p", "%fw -p"};
-
-    const Facts txFound{.port = 3, .rate = 9600};
-    const Facts rxGiven{.port = 5,
-                        .rate = 57600,
-                        .firmware = word("1.0.7"),
-                        .variant = word("RX"),
-                        .verdict = word("up to date")};
-    const Facts otherDevice{.port = 3, .rate = 9600, .device = number(3), .fits = {"no", "false"}};
     const Facts neither{.port = 3, .rate = 9600, .variant = absent("not recognised")};
     const Facts cutReply{.port = 3,
                          .rate = 9600,
@@ -249,162 +246,79 @@ TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
                          .device = absent(),
                          .fits = absent(),
                          .verdict = absent("not known")};
-    const Facts longModel{.port = 3,
-                          .rate = 9600,
-                          .model = absent(),
-                          .logic = absent(),
-                          .device = absent(),
-                          .fits = absent()};
-    const Facts hostileModel{
-        .port = 3,
-        .rate = 9600,
-        .firmware = word("3.0.0"),
-        .model = {"K\"\\\\\\x1B\\x7F\\xFF", "\"K\\\"\\\\\\u001B\\u007F\\u00FF\""},
-        .verdict = word("newer than this release")};
 
     const std::vector<Case> cases{
-        {"TX found by discovery",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         none,
-         {},
-         textReport(txFound),
-         jsonReport(txFound),
-         searched,
-         0,
-         tx},
-        {"RX on a given port and rate",
-         5,
-         unitsim::Variant::Rx,
-         57600,
-         versionReply("1.0.7 K620418 1.07 7\r\n>>"),
-         {"--port", "5", "--rate", "57600"},
-         textReport(rxGiven),
-         jsonReport(rxGiven),
-         "Opening COM5 at 57600 baud ...\n",
-         0,
-         asked},
-        {"another device code",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         fault(Fault::DeviceCode3),
-         {},
-         textReport(otherDevice),
-         jsonReport(otherDevice),
-         searched,
-         0,
-         tx},
-        {"identity of neither variant",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         fault(Fault::WrongIdentity),
-         {},
-         textReport(neither),
-         jsonReport(neither),
-         searched,
-         1,
-         asked},
-        {"version reply cut after two numbers",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         versionReply("1.0 K620418 1.07 7\r\n>>"),
-         {},
-         textReport(cutReply),
-         jsonReport(cutReply),
-         searched,
-         0,
-         tx},
-        {"no version reply",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         versionReply(""),
-         {},
-         textReport(cutReply),
-         jsonReport(cutReply),
-         searched,
-         0,
-         tx},
-        {"model word too long",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         fault(Fault::VersionLongModel),
-         {},
-         textReport(longModel),
-         jsonReport(longModel),
-         searched,
-         0,
-         tx},
-        {"model word of quote, backslash, escape, delete and 0xFF",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         versionReply("3.0.0 K\"\\\x1b\x7f\xff 1.07 7\r\n>>"),
-         {},
-         textReport(hostileModel),
-         jsonReport(hostileModel),
-         searched,
-         0,
-         tx},
-        {"flood in answer to the identity test",
-         3,
-         unitsim::Variant::Tx,
-         9600,
-         none,
-         {},
-         textReport(neither),
-         jsonReport(neither),
-         searched,
-         1,
-         asked,
-         true},
-        {"no unit at all",
-         0,
-         unitsim::Variant::Tx,
-         9600,
-         none,
-         {},
-         "No unit answered on COM1 to COM32.\n",
-         jsonNoUnit(),
-         searched,
-         1,
-         {}},
-        {"given port without a unit",
-         0,
-         unitsim::Variant::Tx,
-         9600,
-         none,
-         {"--port", "1", "--rate", "9600"},
-         "No unit answered on COM1 at 9600 baud.\n",
-         jsonNoUnit(),
-         "Opening COM1 at 9600 baud ...\n",
-         1,
-         {}},
-        {"given port absent",
-         0,
-         unitsim::Variant::Tx,
-         9600,
-         none,
-         {"--port", "7", "--rate", "9600"},
-         "No unit answered on COM7 at 9600 baud.\n",
-         jsonNoUnit(),
-         "Opening COM7 at 9600 baud ...ERROR: Opening COM7 failed !\n",
-         1,
-         {}},
+        {.name = "TX found by discovery", .facts = Facts{.port = 3, .rate = 9600}},
+        {.name = "RX on a given port and rate",
+         .unit = {.port = 5,
+                  .variant = unitsim::Variant::Rx,
+                  .rate = 57600,
+                  .configure = versionReply("1.0.7 K620418 1.07 7\r\n>>")},
+         .facts = Facts{.port = 5,
+                        .rate = 57600,
+                        .firmware = word("1.0.7"),
+                        .variant = word("RX"),
+                        .verdict = word("up to date")},
+         .commands = kBothTests,
+         .arguments = {"--port", "5", "--rate", "57600"},
+         .progress = "Opening COM5 at 57600 baud ...\n"},
+        {.name = "another device code",
+         .unit = {.configure = fault(Fault::DeviceCode3)},
+         .facts = Facts{.port = 3, .rate = 9600, .device = number(3), .fits = {"no", "false"}}},
+        {.name = "identity of neither variant",
+         .unit = {.configure = fault(Fault::WrongIdentity)},
+         .facts = neither,
+         .status = 1,
+         .commands = kBothTests},
+        {.name = "version reply cut after two numbers",
+         .unit = {.configure = versionReply("1.0 K620418 1.07 7\r\n>>")},
+         .facts = cutReply},
+        {.name = "no version reply", .unit = {.configure = versionReply("")}, .facts = cutReply},
+        {.name = "model word too long",
+         .unit = {.configure = fault(Fault::VersionLongModel)},
+         .facts = Facts{.port = 3,
+                        .rate = 9600,
+                        .model = absent(),
+                        .logic = absent(),
+                        .device = absent(),
+                        .fits = absent()}},
+        {.name = "model word of quote, backslash, escape, delete and 0xFF",
+         .unit = {.configure = versionReply("3.0.0 K\"\\\x1b\x7f\xff 1.07 7\r\n>>")},
+         .facts = Facts{.port = 3,
+                        .rate = 9600,
+                        .firmware = word("3.0.0"),
+                        .model = {"K\"\\\\\\x1B\\x7F\\xFF", "\"K\\\"\\\\\\u001B\\u007F\\u00FF\""},
+                        .verdict = word("newer than this release")}},
+        {.name = "flood in answer to the identity test",
+         .unit = {.flood = true},
+         .facts = neither,
+         .status = 1,
+         .commands = kBothTests},
+        {.name = "no unit at all",
+         .unit = {.port = 0},
+         .noUnit = "No unit answered on COM1 to COM32.\n",
+         .status = 1},
+        {.name = "given port without a unit",
+         .unit = {.port = 0},
+         .noUnit = "No unit answered on COM1 at 9600 baud.\n",
+         .status = 1,
+         .arguments = {"--port", "1", "--rate", "9600"},
+         .progress = "Opening COM1 at 9600 baud ...\n"},
+        {.name = "given port absent",
+         .unit = {.port = 0},
+         .noUnit = "No unit answered on COM7 at 9600 baud.\n",
+         .status = 1,
+         .arguments = {"--port", "7", "--rate", "9600"},
+         .progress = "Opening COM7 at 9600 baud ...ERROR: Opening COM7 failed !\n"},
     };
     for (const Case& c : cases) {
         for (const bool json : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (json ? " (--json)" : ""));
             startRow();
-            UnitConfig config = unitsim::configFor(c.variant, c.unitRate);
-            c.configure(config);
-            if (c.unitPort != 0) {
-                attach(c.unitPort, config, c.flood);
+            if (c.unit.port != 0) {
+                UnitConfig config = unitsim::configFor(c.unit.variant, c.unit.rate);
+                c.unit.configure(config);
+                attach(c.unit.port, config, c.unit.flood);
             } else {
                 sim::addSilentPort(1);
             }
@@ -415,7 +329,10 @@ TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
 
             EXPECT_EQ(run(arguments), c.status);
 
-            EXPECT_EQ(sim::consoleText(), json ? c.json : c.text);
+            const std::string report = !c.facts ? (json ? jsonNoUnit() : c.noUnit)
+                                       : json   ? jsonReport(*c.facts)
+                                                : textReport(*c.facts);
+            EXPECT_EQ(sim::consoleText(), report);
             EXPECT_EQ(sim::errorOutputText(), c.progress);
             expectOnlyQueries();
             if (unit_) {
@@ -423,7 +340,7 @@ TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
                 EXPECT_TRUE(unit_->violations().empty()) << unit_->report();
                 unit_.reset();
             }
-            EXPECT_FALSE(sim::openPortLine(c.unitPort)) << "the port is closed at the end";
+            EXPECT_FALSE(sim::openPortLine(c.unit.port)) << "the port is closed at the end";
         }
     }
 }
