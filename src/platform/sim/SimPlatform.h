@@ -126,9 +126,9 @@ std::string renderEvent(const Event& event);
 // Texts and bytes in C escape notation ("\r", "\n", "\b", "\xhh").
 std::string escape(std::string_view bytes);
 
-// Filters: all console output in order (standard output; standard error);
-// the events of one kind on one port
-// (port 0: on any port); the bytes written to a port, in order.
+// Filters: the console output in order, of standard output and of standard
+// error; the events of one kind on one port (port 0: on any port); the bytes
+// written to a port, in order.
 std::string consoleText();
 std::string errorOutputText();
 std::vector<Event> events(EventKind kind, int port = 0);
