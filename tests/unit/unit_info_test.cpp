@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -214,7 +213,8 @@ struct Unit {
     int port = 3;  // 0: no unit, COM1 present without one
     unitsim::Variant variant = unitsim::Variant::Tx;
     std::uint32_t rate = 9600;
-    std::function<void(UnitConfig&)> configure = [](UnitConfig&) {};
+    std::optional<Fault> fault = std::nullopt;
+    const char* versionReply = nullptr;  // nothing: the model's own
     bool flood = false;
 };
 
@@ -233,10 +233,6 @@ struct Case {
 };
 
 TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
-    const auto fault = [](Fault f) { return [f](UnitConfig& c) { unitsim::applyFault(c, f); }; };
-    const auto versionReply = [](std::string text) {
-        return [text](UnitConfig& c) { c.versionReply = text; };
-    };
     const Facts neither{.port = 3, .rate = 9600, .variant = absent("not recognised")};
     const Facts cutReply{.port = 3,
                          .rate = 9600,
@@ -253,7 +249,7 @@ TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
          .unit = {.port = 5,
                   .variant = unitsim::Variant::Rx,
                   .rate = 57600,
-                  .configure = versionReply("1.0.7 K620418 1.07 7\r\n>>")},
+                  .versionReply = "1.0.7 K620418 1.07 7\r\n>>"},
          .facts = Facts{.port = 5,
                         .rate = 57600,
                         .firmware = word("1.0.7"),
@@ -263,19 +259,19 @@ TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
          .arguments = {"--port", "5", "--rate", "57600"},
          .progress = "Opening COM5 at 57600 baud ...\n"},
         {.name = "another device code",
-         .unit = {.configure = fault(Fault::DeviceCode3)},
+         .unit = {.fault = Fault::DeviceCode3},
          .facts = Facts{.port = 3, .rate = 9600, .device = number(3), .fits = {"no", "false"}}},
         {.name = "identity of neither variant",
-         .unit = {.configure = fault(Fault::WrongIdentity)},
+         .unit = {.fault = Fault::WrongIdentity},
          .facts = neither,
          .status = 1,
          .commands = kBothTests},
         {.name = "version reply cut after two numbers",
-         .unit = {.configure = versionReply("1.0 K620418 1.07 7\r\n>>")},
+         .unit = {.versionReply = "1.0 K620418 1.07 7\r\n>>"},
          .facts = cutReply},
-        {.name = "no version reply", .unit = {.configure = versionReply("")}, .facts = cutReply},
+        {.name = "no version reply", .unit = {.versionReply = ""}, .facts = cutReply},
         {.name = "model word too long",
-         .unit = {.configure = fault(Fault::VersionLongModel)},
+         .unit = {.fault = Fault::VersionLongModel},
          .facts = Facts{.port = 3,
                         .rate = 9600,
                         .model = absent(),
@@ -283,7 +279,7 @@ TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
                         .device = absent(),
                         .fits = absent()}},
         {.name = "model word of quote, backslash, escape, delete and 0xFF",
-         .unit = {.configure = versionReply("3.0.0 K\"\\\x1b\x7f\xff 1.07 7\r\n>>")},
+         .unit = {.versionReply = "3.0.0 K\"\\\x1b\x7f\xff 1.07 7\r\n>>"},
          .facts = Facts{.port = 3,
                         .rate = 9600,
                         .firmware = word("3.0.0"),
@@ -317,7 +313,12 @@ TEST_F(UnitInfo, ReportsWhatTheUnitGives) {
             startRow();
             if (c.unit.port != 0) {
                 UnitConfig config = unitsim::configFor(c.unit.variant, c.unit.rate);
-                c.unit.configure(config);
+                if (c.unit.fault) {
+                    unitsim::applyFault(config, *c.unit.fault);
+                }
+                if (c.unit.versionReply != nullptr) {
+                    config.versionReply = c.unit.versionReply;
+                }
                 attach(c.unit.port, config, c.unit.flood);
             } else {
                 sim::addSilentPort(1);
