@@ -1,6 +1,6 @@
 # The release archive of the Windows build: the programs, the README and the
 # licence, in a ZIP whose name carries the version (cpack -G ZIP).
-install(TARGETS VendraFwUpgrade RUNTIME DESTINATION .)
+install(TARGETS VendraFwUpgrade VendraFwUnitInfo RUNTIME DESTINATION .)
 if(TARGET VendraFwWebPackage)
   install(TARGETS VendraFwWebPackage RUNTIME DESTINATION .)
 endif()

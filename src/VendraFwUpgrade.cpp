@@ -321,19 +321,9 @@ int uploadImage(const ImageUpload& upload) {
 
 enum class UnitVariant { TX, RX };
 
-struct UnitVersions {
-    int fw_ver = 0;
-    int fw_rev = 0;
-    int fw_sub = 0;
-    char model[8] = {};
-    int fpga_ver = 0;
-    int fpga_rev = 0;
-    int fpga_type = -1;
-    int nbr = -1;
-};
+}  // namespace
 
-// Reads "%d.%d.%d %s %d.%d %d" with the model word bounded to 7 characters.
-// A longer word rejects the reply: the fields after it keep their start
+// A longer model word rejects the reply: the fields after it keep their start
 // values, so the device test refuses the unit.
 UnitVersions parseVersionReply(const char* text) {
     UnitVersions v;
@@ -345,6 +335,9 @@ UnitVersions parseVersionReply(const char* text) {
     }
     const char next = text[consumed];
     if (next != '\0' && std::isspace(static_cast<unsigned char>(next)) == 0) {
+        // Only whole fields count: the cut word is no model.
+        v.nbr = 3;
+        v.model[0] = '\0';
         return v;
     }
     const int more =
@@ -354,6 +347,8 @@ UnitVersions parseVersionReply(const char* text) {
     }
     return v;
 }
+
+namespace {
 
 std::optional<UnitVariant> identifyUnit() {
     ComPortAPI_SetReadingTimeoutInMs(IDENTIFICATION_READ_TIMEOUT_MS);

@@ -66,6 +66,21 @@ void dipsplayLastMessageToUserBeforeExit(const char* lastMessage);
 int detectComPortAndBaudrate();
 int updateFirmware();
 
+// The fields of the unit's version reply, with their start values; nbr is the
+// number of fields read, in order, or -1 for a text of white space only.
+struct UnitVersions {
+    int fw_ver = 0;
+    int fw_rev = 0;
+    int fw_sub = 0;
+    char model[8] = {};
+    int fpga_ver = 0;
+    int fpga_rev = 0;
+    int fpga_type = -1;
+    int nbr = -1;
+};
+// Reads "%d.%d.%d %s %d.%d %d" with the model word bounded to 7 characters.
+UnitVersions parseVersionReply(const char* text);
+
 int sendCommand(const char* commandToSend, int isEchoON, int validateResponse,
                 const char* expectedResponse);
 int sendData(const std::uint8_t* dataToSend, std::int32_t dataToSendLength, int validateResponse,

@@ -44,6 +44,11 @@ void sleepMs(std::uint32_t milliseconds);
 
 // Standard output unbuffered, in the platform's text mode. Called once at start.
 void consoleSetUp();
+// Where consoleWrite sends the program's text: standard output from the
+// start; standard error for a program whose standard output carries nothing
+// but a report that scripts read.
+enum class ConsoleStream { Output, Error };
+void consoleSelectStream(ConsoleStream stream);
 void consoleWrite(std::string_view text);
 // One line of operator input without its "\n"; characters beyond
 // kConsoleLineLimit are read and dropped. False, with `line` empty, when input

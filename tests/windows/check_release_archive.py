@@ -5,8 +5,9 @@ Usage: check_release_archive.py SOURCE_DIR BUILD_DIR
 
 The archive is BUILD_DIR/VendraFwUpgrade-VERSION-win64.zip, VERSION the
 project's. It holds one folder of that name with exactly: every program the
-build made (VendraFwUpgrade.exe, and VendraFwWebPackage.exe when the build
-has it), byte for byte as built, and the README and licence of the sources.
+build made (VendraFwUpgrade.exe and VendraFwUnitInfo.exe, and
+VendraFwWebPackage.exe when the build has it), byte for byte as built, and the
+README and licence of the sources.
 """
 
 import pathlib
@@ -14,7 +15,8 @@ import re
 import sys
 import zipfile
 
-PROGRAMS = ("VendraFwUpgrade.exe", "VendraFwWebPackage.exe")
+PROGRAMS = ("VendraFwUpgrade.exe", "VendraFwUnitInfo.exe", "VendraFwWebPackage.exe")
+REQUIRED_PROGRAMS = ("VendraFwUpgrade.exe", "VendraFwUnitInfo.exe")
 DOCUMENTS = ("README.md", "LICENSE")
 
 
@@ -36,8 +38,9 @@ def main():
         sys.exit(f"FAIL: no archive {archive}")
 
     expected = {name: build / name for name in PROGRAMS if (build / name).is_file()}
-    if "VendraFwUpgrade.exe" not in expected:
-        sys.exit(f"FAIL: the build made no VendraFwUpgrade.exe in {build}")
+    for name in REQUIRED_PROGRAMS:
+        if name not in expected:
+            sys.exit(f"FAIL: the build made no {name} in {build}")
     expected.update({name: source / name for name in DOCUMENTS})
 
     failures = []

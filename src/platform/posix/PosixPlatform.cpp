@@ -305,8 +305,18 @@ void consoleSetUp() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+namespace {
+ConsoleStream gConsoleStream = ConsoleStream::Output;
+}  // namespace
+
+void consoleSelectStream(ConsoleStream stream) {
+    gConsoleStream = stream;
+}
+
+// Standard error is unbuffered from the start.
 void consoleWrite(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text.data(), 1, text.size(),
+                gConsoleStream == ConsoleStream::Error ? stderr : stdout);
 }
 
 bool consoleReadLine(std::string& line) {

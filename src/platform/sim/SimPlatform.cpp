@@ -51,6 +51,7 @@ struct State {
     double speed = 0;
     std::function<void(const Event&)> trace;
     std::vector<Event> events;
+    ConsoleStream consoleStream = ConsoleStream::Output;
 };
 
 State& state() {
@@ -148,6 +149,8 @@ std::string describe(const Event& e) {
     switch (e.kind) {
         case EventKind::Console:
             return "console " + shownBytes(e.text);
+        case EventKind::ErrorOutput:
+            return "error-output " + shownBytes(e.text);
         case EventKind::ConsoleRead:
             return e.ok ? "input " + shownBytes(e.text) : "input <end>";
         case EventKind::Key:
@@ -262,14 +265,26 @@ std::string escape(std::string_view bytes) {
     return escapeBytes(bytes);
 }
 
-std::string consoleText() {
+namespace {
+
+std::string textOf(EventKind kind) {
     std::string text;
     for (const Event& event : state().events) {
-        if (event.kind == EventKind::Console) {
+        if (event.kind == kind) {
             text += event.text;
         }
     }
     return text;
+}
+
+}  // namespace
+
+std::string consoleText() {
+    return textOf(EventKind::Console);
+}
+
+std::string errorOutputText() {
+    return textOf(EventKind::ErrorOutput);
 }
 
 std::vector<Event> events(EventKind kind, int port) {
@@ -471,8 +486,15 @@ void sleepMs(std::uint32_t milliseconds) {
 
 void consoleSetUp() {}
 
+void consoleSelectStream(ConsoleStream stream) {
+    sim::state().consoleStream = stream;
+}
+
 void consoleWrite(std::string_view text) {
-    Event event = sim::portEvent(EventKind::Console, 0, true);
+    Event event =
+        sim::portEvent(sim::state().consoleStream == ConsoleStream::Error ? EventKind::ErrorOutput
+                                                                          : EventKind::Console,
+                       0, true);
     event.text = text;
     sim::record(std::move(event));
 }

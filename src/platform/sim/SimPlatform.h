@@ -63,7 +63,8 @@ class FarEnd {
 };
 
 enum class EventKind {
-    Console,      // text: what the program printed
+    Console,      // text: what the program printed on standard output
+    ErrorOutput,  // text: what the program printed on standard error
     ConsoleRead,  // text: what consoleReadLine consumed; ok: false at the end of input
     Key,          // text: the character taken, empty at the end of input
     Discard,      // text: the typed-ahead input dropped
@@ -92,8 +93,8 @@ struct Event {
     COMMTIMEOUTS timeouts{};
 };
 
-// Back to the start: time 0, no ports, no console input, empty transcript,
-// no pacing, no trace callback.
+// Back to the start: time 0, no ports, no console input, the console on
+// standard output, empty transcript, no pacing, no trace callback.
 void reset();
 Micros now();
 
@@ -124,9 +125,11 @@ std::string renderEvent(const Event& event);
 // Texts and bytes in C escape notation ("\r", "\n", "\b", "\xhh").
 std::string escape(std::string_view bytes);
 
-// Filters: all console output in order; the events of one kind on one port
-// (port 0: on any port); the bytes written to a port, in order.
+// Filters: the console output in order, of standard output and of standard
+// error; the events of one kind on one port (port 0: on any port); the bytes
+// written to a port, in order.
 std::string consoleText();
+std::string errorOutputText();
 std::vector<Event> events(EventKind kind, int port = 0);
 std::string bytesSent(int port);
 

@@ -77,10 +77,21 @@ void sleepMs(std::uint32_t milliseconds) {
 void consoleSetUp() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     _setmode(_fileno(stdout), _O_TEXT);
+    _setmode(_fileno(stderr), _O_TEXT);
 }
 
+namespace {
+ConsoleStream gConsoleStream = ConsoleStream::Output;
+}  // namespace
+
+void consoleSelectStream(ConsoleStream stream) {
+    gConsoleStream = stream;
+}
+
+// Standard error is unbuffered from the start.
 void consoleWrite(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text.data(), 1, text.size(),
+                gConsoleStream == ConsoleStream::Error ? stderr : stdout);
 }
 
 bool consoleReadLine(std::string& line) {
