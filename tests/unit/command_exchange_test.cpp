@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ComPortAPI.h"
-#include "RespondingFarEnd.h"
+#include "ScriptedFarEnd.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
@@ -101,7 +101,7 @@ TEST_F(CommandExchange, FrameAndWhetherTheReplyIsRead) {
 
 struct ReplyCase {
     const char* name;
-    std::vector<RespondingFarEnd::Piece> pieces;
+    std::vector<ScriptedFarEnd::Piece> pieces;
     int validateResponse;
     int result;
     std::vector<std::string> reads;  // what each read brought
@@ -144,7 +144,7 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
     for (const ReplyCase& c : cases) {
         SCOPED_TRACE(c.name);
         startRow();
-        RespondingFarEnd unit(c.pieces);
+        ScriptedFarEnd unit(c.pieces);
         sim::addUnitPort(kPort, unit);
         openPort(kPort, 9600, true);
         ComPortAPI_SetReadingTimeoutInMs(1000);
@@ -157,7 +157,7 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
 }
 
 TEST_F(CommandExchange, FailedWriteIsReportedAndNothingIsRead) {
-    RespondingFarEnd unit({{100 * kMs, kTxIdentity}});
+    ScriptedFarEnd unit({{100 * kMs, kTxIdentity}});
     unit.refuseWrite(1);
     sim::addUnitPort(kPort, unit);
     openPort(kPort, 9600, true);
@@ -264,7 +264,7 @@ TEST_F(CommandExchange, LargeBlockShowsZeroPercentAfterTheFirstDisplay) {
 
 struct DataReplyCase {
     const char* name;
-    std::vector<RespondingFarEnd::Piece> pieces;
+    std::vector<ScriptedFarEnd::Piece> pieces;
     int validateResponse;
     const char* expectedResponse;
     int result;
@@ -298,7 +298,7 @@ TEST_F(CommandExchange, DataReplyIsCheckedAndAMismatchShown) {
     for (const DataReplyCase& c : cases) {
         SCOPED_TRACE(c.name);
         startRow();
-        RespondingFarEnd unit(c.pieces);
+        ScriptedFarEnd unit(c.pieces);
         unit.replyAfterBytes(kLength);
         sim::addUnitPort(kPort, unit);
         openPort(kPort, 115200, true);
@@ -315,7 +315,7 @@ TEST_F(CommandExchange, DataReplyIsCheckedAndAMismatchShown) {
 
 TEST_F(CommandExchange, DataReplyLongerThanTheStoreFailsWithWhatFitted) {
     const std::string huge = hugePattern(1100000);
-    RespondingFarEnd unit({{200 * kMs, huge}});
+    ScriptedFarEnd unit({{200 * kMs, huge}});
     unit.replyAfterBytes(1);
     sim::addUnitPort(kPort, unit);
     openPort(kPort, 115200, true);
@@ -330,7 +330,7 @@ TEST_F(CommandExchange, DataReplyLongerThanTheStoreFailsWithWhatFitted) {
 }
 
 TEST_F(CommandExchange, WriteFailureOnTheSecondChunkEndsTheTransferSilently) {
-    RespondingFarEnd unit({{200 * kMs, "SUCCESS"}});
+    ScriptedFarEnd unit({{200 * kMs, "SUCCESS"}});
     unit.refuseWrite(2);
     sim::addUnitPort(kPort, unit);
     openPort(kPort, 115200, true);

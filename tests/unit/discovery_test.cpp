@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ComPortAPI.h"
-#include "RespondingFarEnd.h"
+#include "ScriptedFarEnd.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
@@ -190,7 +190,7 @@ TEST_F(Discovery, OnlyTheExactProbeReplyCounts) {
         SCOPED_TRACE(c.name);
         startRow();
         ComPortAPI_SetHardwareFlowControl(0);
-        RespondingFarEnd unit({{20 * kMs, c.reply}});
+        ScriptedFarEnd unit({{20 * kMs, c.reply}});
         sim::addUnitPort(1, unit);
 
         EXPECT_EQ(detectComPortAndBaudrate(), c.result);
