@@ -52,7 +52,8 @@ TEST_F(SerialPortLayer, RateWithoutSpeedConstantIsRefusedAndKept) {
     ASSERT_EQ(openPort(), 1);
     EXPECT_EQ(ComPortAPI_SetBaudRate(12345), 0);
     EXPECT_EQ(g_dcb.BaudRate, 12345U);
-    EXPECT_EQ(cfgetospeed(&unit_.farSide()), B9600);
+    const termios line = unit_.farSide();
+    EXPECT_EQ(cfgetospeed(&line), B9600);
 }
 
 TEST_F(SerialPortLayer, ConfigurationFailureClosesThePort) {
