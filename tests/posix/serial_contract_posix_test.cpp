@@ -2,6 +2,7 @@
 // pseudo-terminal linked as COM3, on the steady clock.
 #include <termios.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -17,12 +18,18 @@ using namespace posix_test;
 
 speed_t speedConstant(std::uint32_t rate) {
     switch (rate) {
-        case 2400: return B2400;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: throw std::invalid_argument("no speed constant in the far side's table");
+        case 2400:
+            return B2400;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            throw std::invalid_argument("no speed constant in the far side's table");
     }
 }
 
@@ -30,10 +37,11 @@ class PtyFarSide {
   public:
     static constexpr int kPort = 3;
     // 0 would hang the line up; the largest value is no rate at all.
-    static constexpr std::uint32_t kRefusedRates[] = {0, 4294967295U};
+    static constexpr std::array<std::uint32_t, 2> kRefusedRates{0, 4294967295U};
     static constexpr std::chrono::microseconds kEarliest{0};
     // A loaded machine may wake a waiting reader late.
     static constexpr std::chrono::microseconds kLatest{std::chrono::milliseconds(250)};
+    static constexpr bool kExclusiveOpen = true;
     static constexpr bool kDrivesCts = false;
     static constexpr bool kChangesLine = true;
 

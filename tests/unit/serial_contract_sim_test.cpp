@@ -1,5 +1,6 @@
 // The serial port layer's contract over the simulated platform, on its
 // virtual clock: timed reads last exactly their time-out.
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -16,9 +17,10 @@ namespace sim = platform::sim;
 class SimFarSide {
   public:
     static constexpr int kPort = 3;
-    static constexpr std::uint32_t kRefusedRates[] = {0, 12345, 4294967295U};
+    static constexpr std::array<std::uint32_t, 3> kRefusedRates{0, 12345, 4294967295U};
     static constexpr std::chrono::microseconds kEarliest{0};
     static constexpr std::chrono::microseconds kLatest{0};
+    static constexpr bool kExclusiveOpen = true;
     static constexpr bool kDrivesCts = true;
     static constexpr bool kChangesLine = false;
 
