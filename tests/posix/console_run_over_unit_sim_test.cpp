@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PosixTestSupport.h"
+#include "ProgramRun.h"
 #include "UnitSimProcess.h"
 
 namespace {
@@ -117,11 +118,12 @@ TEST_F(ConsoleRunOverUnitSim, FindsAndIdentifiesTheUnit) {
     };
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::unique_ptr<UnitSimProcess> mute;
+        std::unique_ptr<test_support::UnitSimProcess> mute;
         if (c.mute.port != 0) {
-            mute = std::make_unique<UnitSimProcess>(c.mute.port, c.mute.options);
+            mute = std::make_unique<test_support::UnitSimProcess>(deviceDirectory(), c.mute.port,
+                                                                  c.mute.options);
         }
-        UnitSimProcess unit(c.unit.port, c.unit.options);
+        test_support::UnitSimProcess unit(deviceDirectory(), c.unit.port, c.unit.options);
 
         const ProgramRun run = runProgram(TEST_DEVICES_PROGRAM, kRunLimit);
 

@@ -8,12 +8,13 @@
 #include <iterator>
 #include <memory>
 #include <numeric>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "CatalogueImages.h"
+#include "ReleaseFigures.h"
+#include "ScratchDirectory.h"
 #include "VendraFwUpgrade.h"
 #include "firmware/BinImage.h"
 
@@ -21,9 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kMcu = 0;
-constexpr int kTx = 1;
-constexpr int kRx = 2;
+using release_figures::kMcu;
+using release_figures::kRx;
+using release_figures::kTx;
 
 std::string_view textOf(int position) {
     const autogen_files& entry = AUTOGEN_FILES[position];
@@ -52,16 +53,7 @@ TEST_F(CatalogueAssembly, ReleaseImageFigures) {
     if (!kCatalogueHoldsSampleImages) {
         GTEST_SKIP() << "the catalogue holds a maker's images";
     }
-    const struct {
-        int position;
-        std::int32_t length;
-        std::uint32_t checksum;
-    } cases[] = {
-        {kMcu, 127'376, 4'278'062'306u},
-        {kTx, 2'124'640, 4'263'097'727u},
-        {kRx, 2'124'640, 4'263'097'727u},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : release_figures::kAssembled) {
         SCOPED_TRACE(AUTOGEN_FILES[c.position].filePath);
         ASSERT_EQ(assemble(c.position), 1);
         EXPECT_EQ(gDataConcatenatedLenght, c.length);
@@ -118,9 +110,7 @@ TEST_F(CatalogueAssembly, FlatImageMatchesObjcopy) {
     if (std::system("objcopy --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "objcopy is not installed";
     }
-    const fs::path dir =
-        fs::temp_directory_path() / ("assembly-oracle-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir);
+    const ScratchDirectory dir;
     for (const int position : {kMcu, kTx, kRx}) {
         SCOPED_TRACE(AUTOGEN_FILES[position].filePath);
         const std::string_view text = textOf(position);
@@ -148,7 +138,6 @@ TEST_F(CatalogueAssembly, FlatImageMatchesObjcopy) {
             std::accumulate(peer.data(), peer.data() + (length - start), std::uint32_t{0});
         EXPECT_EQ(checkSum, 0u - (peerSum + 0xFFu * static_cast<std::uint32_t>(start)));
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace
