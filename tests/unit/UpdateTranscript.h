@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ReferenceAssembler.h"
 #include "SimPlatform.h"
 #include "firmware/BinImage.h"
 
@@ -104,56 +105,11 @@ inline void expectSameText(const std::string& actual, const std::string& expecte
                   << " bytes, expected " << expected.size() << ")";
 }
 
-// A flat image assembled from catalogue text by this test's own reading of
-// the records: extended linear address records set the base from their
-// second data byte, data records land at base + address, gaps stay 0xFF, and
-// the length is the load offset of the last data record.
-struct FlatImage {
-    std::string bytes;
-    std::uint32_t checksum = 0;
-};
-
-inline unsigned hexValue(std::string_view text, std::size_t at, std::size_t digits) {
-    unsigned value = 0;
-    for (std::size_t i = 0; i < digits; ++i) {
-        const char c = text[at + i];
-        value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'A' + 10);
-    }
-    return value;
-}
-
-inline FlatImage assembleIndependently(std::string_view text) {
-    constexpr std::size_t kArea = 4 * 1024 * 1024;
-    std::string memory(kArea, '\xFF');
-    std::size_t base = 0;
-    std::size_t length = 0;
-    std::size_t start = text.find(':');
-    while (start != std::string_view::npos) {
-        const std::size_t count = hexValue(text, start + 1, 2);
-        const std::size_t address = hexValue(text, start + 3, 4);
-        const unsigned type = hexValue(text, start + 7, 2);
-        if (type == 4) {
-            base = std::size_t{hexValue(text, start + 11, 2)} << 16;
-        } else if (type == 0) {
-            for (std::size_t i = 0; i < count; ++i) {
-                memory[base + address + i] =
-                    static_cast<char>(hexValue(text, start + 9 + 2 * i, 2));
-            }
-            length = base + address;
-        }
-        start = text.find(':', start + 1);
-    }
-    FlatImage image;
-    image.bytes = memory.substr(0, length);
-    for (const char c : image.bytes) {
-        image.checksum -= static_cast<unsigned char>(c);
-    }
-    return image;
-}
+using reference::FlatImage;
 
 inline FlatImage catalogueImage(int index) {
     const autogen_files& entry = AUTOGEN_FILES[index];
-    return assembleIndependently(std::string_view(entry.fileData, entry.fileDataLength));
+    return reference::assemble(std::string_view(entry.fileData, entry.fileDataLength));
 }
 
 // The expected run, event by event, on its own clock.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CatalogueImages.h"
+#include "ReferenceAssembler.h"
 #include "ReleaseFigures.h"
 #include "ScratchDirectory.h"
 #include "VendraFwUpgrade.h"
@@ -68,28 +69,20 @@ struct TextFacts {
     std::uint32_t lastDataPosition = 0;            // buffer position of the last data record
 };
 
-std::uint32_t hexValue(std::string_view digits) {
-    return static_cast<std::uint32_t>(std::stoul(std::string(digits), nullptr, 16));
-}
-
 TextFacts factsOf(std::string_view text) {
     TextFacts facts;
     std::uint32_t upper = 0;
-    while (!text.empty()) {
-        const std::size_t end = text.find_first_of("\r\n");
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.size() < 11 || line[0] != ':') {
+    for (const std::string_view line : reference::linesOf(text)) {
+        const auto record = reference::parseRecord(line);
+        if (!record) {
+            ADD_FAILURE() << "not a record line: " << line;
             continue;
         }
-        const std::uint32_t count = hexValue(line.substr(1, 2));
-        const std::uint32_t address = hexValue(line.substr(3, 4));
-        const std::uint32_t type = hexValue(line.substr(7, 2));
-        if (type == 4) {
-            upper = hexValue(line.substr(9, 4));
-        } else if (type == 0) {
-            const std::uint32_t linear = (upper << 16) + address;
-            if (count > 0) {
+        if (record->type == hex_records::kExtendedLinear) {
+            upper = static_cast<std::uint32_t>(record->data.at(0) << 8 | record->data.at(1));
+        } else if (record->type == hex_records::kData) {
+            const std::uint32_t linear = (upper << 16) + record->address;
+            if (!record->data.empty()) {
                 facts.lowestDataAddress = std::min(facts.lowestDataAddress, linear);
             }
             facts.lastDataPosition = linear & 0xFFFFFF;
