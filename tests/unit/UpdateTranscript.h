@@ -21,23 +21,22 @@
 
 #include "ReferenceAssembler.h"
 #include "SimPlatform.h"
+#include "SystemTexts.h"
 #include "firmware/BinImage.h"
 
 namespace updatetest {
 
 namespace sim = platform::sim;
+using system_texts::kProbeFrame;
+using system_texts::kRxIdentity;
+using system_texts::kTxIdentity;
 
 inline constexpr std::uint32_t kReadRequest = 1'023'999;
 inline constexpr sim::Micros kMicrosPerMs = 1000;
 inline constexpr std::uint32_t kDataRate = 115200;
 inline constexpr std::array<std::uint32_t, 6> kProbeRates{115200, 9600, 57600, 4800, 2400, 1200};
-inline constexpr std::string_view kProbeFrame = "%%%help -c version\n\r";
 inline constexpr std::string_view kProbeReply =
     "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
-inline constexpr std::string_view kTxIdentity =
-    "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
-inline constexpr std::string_view kRxIdentity =
-    "Korvan 6G SDI EXTENDER RX OVER FIBER WITH RETURN CHANNEL\r\n>>";
 
 inline bool shownInView(sim::EventKind kind) {
     switch (kind) {
@@ -180,8 +179,7 @@ class ExpectedRun {
 // The steps of a run, as the operator and the unit see them.
 
 inline void banner(ExpectedRun& x) {
-    x.console("\n\rYou are about to upload the firmware version 1.0.7");
-    x.console("\n\r\n\rDetecting COM port and Baud Rate..................");
+    x.console(system_texts::kBanner);
 }
 
 // The existence test of an existing port, then the probes at each rate up to
@@ -229,12 +227,12 @@ inline void discovery(ExpectedRun& x, int unitPort, std::uint32_t unitRate) {
 
 // The operator names the port and the rate; both are accepted.
 inline void manualDialogue(ExpectedRun& x, int port, std::uint32_t rate) {
-    x.console("\n\r\n\rEnter the COM port number : ");
+    x.console(system_texts::kAskPort);
     x.input(std::to_string(port));
     x.console("\r\nOpening COM" + std::to_string(port) + "....................");
     x.open(port);
     x.line("OK\r");
-    x.console("\n\r\n\rEnter the BAUD RATE       : ");
+    x.console(system_texts::kAskRate);
     x.input("\n" + std::to_string(rate));
     x.console("\r\nSetting baud rate at " + std::to_string(rate) + "..........");
     x.line("OK\r");
@@ -250,7 +248,7 @@ inline void identification(ExpectedRun& x, int port, std::uint32_t rate, Variant
     x.read(port, 1000, versionReply);
     x.console("Checking firmware version ..............  1.00.06 \r\n");
     x.console("Checking fpga version ..................  K620418 1.07  device:7\r\n");
-    x.console("Checking product .......... ");
+    x.console(system_texts::kProductLabel);
     const std::string_view identity = variant == Variant::Tx ? kTxIdentity : kRxIdentity;
     x.write(port, line, "%%%fw -p\n\r");
     x.read(port, 1000, identity);
@@ -331,7 +329,7 @@ inline bool upload(ExpectedRun& x, int port, sim::LineState commandLine, const U
     x.read(port, 1000);
     if (outcome.reply != "SUCCESS") {
         x.console("\r\nExpected : SUCCESS  received : " + outcome.reply + "\r\n");
-        x.line("\r\nError: Expected response did  not matched !\r");
+        x.console(system_texts::kResponseMismatch);
         x.line("FAILED\r");
         return false;
     }
@@ -377,9 +375,9 @@ inline void ending(ExpectedRun& x, int port, sim::LineState line, std::uint32_t 
                    bool updated, std::string_view key = {}) {
     x.close(port, line, readTimeoutMs);
     if (!updated) {
-        x.console("\n\rERROR: The update was not successful.\r\n");
+        x.console(system_texts::kUpdateFailed);
     }
-    x.console("\r\nPress any key to exit");
+    x.console(system_texts::kPressAnyKey);
     x.key(key);
 }
 

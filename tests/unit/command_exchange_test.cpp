@@ -13,10 +13,13 @@
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
+
+using namespace system_texts;
 
 namespace sim = platform::sim;
 using sim::EventKind;
@@ -24,7 +27,6 @@ using sim::Micros;
 
 constexpr int kPort = 3;
 constexpr Micros kMs = 1000;
-constexpr char kTxIdentity[] = "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
 constexpr char kSendError[] = "\r\nError occurred when sending data !\r\n";
 
 std::vector<std::size_t> writeSizes() {
@@ -73,9 +75,12 @@ TEST_F(CommandExchange, FrameAndWhetherTheReplyIsRead) {
          "%%%fw -v\n\r"},
         {"no expected reply, validation on", "%fw -p", 0, 1, nullptr, "%%%fw -p\n\r", 1, 0,
          "%%%fw -p\n\r"},
-        {"silent unit, validation on", "%fw -p", 0, 1, kTxIdentity, "%%%fw -p\n\r", 0, 1, ""},
-        {"silent unit, validation off", "%fw -p", 0, 0, kTxIdentity, "%%%fw -p\n\r", 1, 1, ""},
-        {"silent unit, validation 2 is off", "%fw -p", 0, 2, kTxIdentity, "%%%fw -p\n\r", 1, 1, ""},
+        {"silent unit, validation on", "%fw -p", 0, 1, kTxIdentity.c_str(), "%%%fw -p\n\r", 0, 1,
+         ""},
+        {"silent unit, validation off", "%fw -p", 0, 0, kTxIdentity.c_str(), "%%%fw -p\n\r", 1, 1,
+         ""},
+        {"silent unit, validation 2 is off", "%fw -p", 0, 2, kTxIdentity.c_str(), "%%%fw -p\n\r", 1,
+         1, ""},
         {"silent unit, empty text expected", "%fw -p", 0, 1, "", "%%%fw -p\n\r", 1, 1, ""},
     };
     for (const FramingCase& c : cases) {
@@ -149,7 +154,7 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
         openPort(kPort, 9600, true);
         ComPortAPI_SetReadingTimeoutInMs(1000);
 
-        EXPECT_EQ(sendCommand("%fw -p", 0, c.validateResponse, kTxIdentity), c.result);
+        EXPECT_EQ(sendCommand("%fw -p", 0, c.validateResponse, kTxIdentity.c_str()), c.result);
         EXPECT_EQ(readPieces(), c.reads);
         EXPECT_EQ(unit.received(), "%%%fw -p\n\r");
         EXPECT_EQ(sim::consoleText(), "");
@@ -162,7 +167,7 @@ TEST_F(CommandExchange, FailedWriteIsReportedAndNothingIsRead) {
     sim::addUnitPort(kPort, unit);
     openPort(kPort, 9600, true);
 
-    EXPECT_EQ(sendCommand("%fw -p", 0, 1, kTxIdentity), 0);
+    EXPECT_EQ(sendCommand("%fw -p", 0, 1, kTxIdentity.c_str()), 0);
     EXPECT_EQ(sim::consoleText(), kSendError);
     EXPECT_TRUE(sim::events(EventKind::Read).empty());
 }
@@ -277,7 +282,7 @@ TEST_F(CommandExchange, DataReplyIsCheckedAndAMismatchShown) {
     const std::string display = "1%\b\b40%\b\b\b81%\b\b\b100%";
     const auto mismatch = [&display](const std::string& received) {
         return display + "\r\nExpected : SUCCESS  received : " + received + "\r\n" +
-               "\r\nError: Expected response did  not matched !\r\n";
+               kResponseMismatch;
     };
     const std::vector<DataReplyCase> cases{
         {"expected reply", {{200 * kMs, "SUCCESS"}}, 1, "SUCCESS", 1, display, 2},
@@ -323,9 +328,8 @@ TEST_F(CommandExchange, DataReplyLongerThanTheStoreFailsWithWhatFitted) {
 
     const std::uint8_t byte = 0x42;
     EXPECT_EQ(sendData(&byte, 1, 1, huge.c_str()), 0);
-    EXPECT_EQ(sim::consoleText(), "1%\b\b100%\r\nExpected : " + huge +
-                                      "  received : " + huge.substr(0, 1023999) + "\r\n" +
-                                      "\r\nError: Expected response did  not matched !\r\n");
+    EXPECT_EQ(sim::consoleText(), "1%\b\b100%\r\nExpected : " + huge + "  received : " +
+                                      huge.substr(0, 1023999) + "\r\n" + kResponseMismatch);
     EXPECT_EQ(readPieces().size(), 2u) << "no read after the store is full";
 }
 

@@ -12,34 +12,31 @@
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
 
+using namespace system_texts;
+
 namespace sim = platform::sim;
 using sim::EventKind;
 
-const std::string kBanner =
-    "\n\rYou are about to upload the firmware version 1.0.7"
-    "\n\r\n\rDetecting COM port and Baud Rate..................";
-const std::string kAskPort = std::string("FAILED") + "\n\r\n\rEnter the COM port number : ";
-const std::string kPressKey = "\r\nPress any key to exit";
-const std::string kUpdateFailed = "\n\rERROR: The update was not successful.\r\n";
+const std::string kAskPortAfterFailure = "FAILED" + kAskPort;
 // A unit whose programmable-logic device is refused: the update sequence
 // ends after the version query.
 const std::string kRefusedUnit =
     std::string("Checking firmware version ..............  1.00.06 \r\n") +
-    "Checking fpga version ..................  K620418 1.07  device:3\r\n" +
-    "Checking product .......... " + "FAILED, Unknown product\r\n";
+    "Checking fpga version ..................  K620418 1.07  device:3\r\n" + kProductLabel +
+    kUnknownProduct;
 
 std::string opening(int port) {
     return "\r\nOpening COM" + std::to_string(port) + "....................";
 }
 std::string askRate(int rate) {
-    return std::string("OK\r\n") +
-           "\n\r\n\rEnter the BAUD RATE       : " + "\r\nSetting baud rate at " +
-           std::to_string(rate) + "..........";
+    return std::string("OK\r\n") + kAskRate + "\r\nSetting baud rate at " + std::to_string(rate) +
+           "..........";
 }
 
 class ProgramEntry : public SimRun {};
@@ -56,16 +53,18 @@ struct EntryCase {
 TEST_F(ProgramEntry, RunsEndAtTheKeyPressWithTheirStatus) {
     const std::vector<EntryCase> cases{
         {"operator's port refused", std::nullopt, std::nullopt, "7\n",
-         kBanner + kAskPort + opening(7) + "ERROR: Opening COM7 failed !" + kPressKey, -1},
+         kBanner + kAskPortAfterFailure + opening(7) + "ERROR: Opening COM7 failed !" +
+             kPressAnyKey,
+         -1},
         {"operator's rate refused", 40, std::nullopt, "40\n12345\n",
-         kBanner + kAskPort + opening(40) + askRate(12345) + kPressKey, -1},
+         kBanner + kAskPortAfterFailure + opening(40) + askRate(12345) + kPressAnyKey, -1},
         {"operator's port and rate accepted", std::nullopt, 40, "40\n9600\n",
-         kBanner + kAskPort + opening(40) + askRate(9600) + "OK\r\n" + kRefusedUnit +
-             kUpdateFailed + kPressKey,
+         kBanner + kAskPortAfterFailure + opening(40) + askRate(9600) + "OK\r\n" + kRefusedUnit +
+             kUpdateFailed + kPressAnyKey,
          1},
         {"unit found by discovery: no questions", std::nullopt, 3, "",
          kBanner + "OK\r\n" + "COM PORT Number : 3" + "\r\nBaud rate       : 9600 \r\n\r\n" +
-             kRefusedUnit + kUpdateFailed + kPressKey,
+             kRefusedUnit + kUpdateFailed + kPressAnyKey,
          1},
     };
     for (const EntryCase& c : cases) {
@@ -111,7 +110,7 @@ TEST_F(ProgramEntry, RunsEndAtTheKeyPressWithTheirStatus) {
             }
             const std::string finalMessage = c.status == -1 ? "" : kUpdateFailed;
             EXPECT_TRUE(closed);
-            EXPECT_EQ(textsAfterClose, (std::vector<std::string>{finalMessage, kPressKey}));
+            EXPECT_EQ(textsAfterClose, (std::vector<std::string>{finalMessage, kPressAnyKey}));
         }
         // The update sequence talks with CTS flow control on.
         if (c.unitPort) {

@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "ScratchDirectory.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 #include "UnitSimProcess.h"
 
 namespace {
+
+using namespace system_texts;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -89,16 +92,14 @@ class Line {
     int fd_;
 };
 
-constexpr std::string_view kProbe = "%%%help -c version\n\r";
-
 TEST(UnitSimPty, AnswersTheProbeOnlyAtItsRateAndReportsWhatItGot) {
     UnitSim unit({"--rate", "9600", "--variant", "rx"});
     {
         Line line(unit.device());
         line.set(B115200, false);
-        EXPECT_EQ(line.exchange(kProbe), "");
+        EXPECT_EQ(line.exchange(kProbeFrame), "");
         line.set(B9600, false);
-        EXPECT_EQ(line.exchange(kProbe), unitsim::kHelpVersionReply);
+        EXPECT_EQ(line.exchange(kProbeFrame), unitsim::kHelpVersionReply);
         line.set(B9600, true);
         EXPECT_EQ(line.exchange("%%%fw -p\n\r"), unitsim::kRxIdentity);
     }
@@ -116,7 +117,7 @@ TEST(UnitSimPty, MutePortTakesBytesAndNeverAnswers) {
     {
         Line line(unit.device());
         line.set(B9600, false);
-        EXPECT_EQ(line.exchange(kProbe), "");
+        EXPECT_EQ(line.exchange(kProbeFrame), "");
     }
     EXPECT_NE(unit.stop().find("command=\"%help -c version\""), std::string::npos);
 }

@@ -15,16 +15,16 @@
 #include "HexRecords.h"
 #include "ScratchDirectory.h"
 #include "SimPlatform.h"
+#include "SystemTexts.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
 
+using namespace system_texts;
+
 constexpr char kWebFile[] = "FwToUpload.bin";
 constexpr char kFixedHeader[] = "KorVan\r\n620418\r\n1.0.7\r\n";
 constexpr std::size_t kBodyLine = 928;
-constexpr char kPressAnyKey[] = "\r\nPress any key to exit";
-constexpr char kNoSuchFile[] = "ERROR: File does not exists\n";
-constexpr char kNoFileOpen[] = "ERROR: File does not exists or Not opened !\n";
 
 using hex_records::record;
 
