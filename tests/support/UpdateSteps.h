@@ -1,14 +1,9 @@
-// Expected transcripts of whole console runs on the simulated platform, built
-// from the program's fixed texts and the line rules (each write lasts its
-// bytes x 10 bits / baud, each read one read time-out, each sleep its
-// milliseconds), and the same view of the transcript a run recorded.
-//
-// The view keeps what the operator and the unit see, with virtual times:
-// console text (adjacent pieces joined), operator input and key, opens,
-// closes (with the line and read time-out in force), writes (with their line
-// rate and CTS flow control), reads and sleeps.
-#ifndef VENDRA_TESTS_UNIT_UPDATETRANSCRIPT_H
-#define VENDRA_TESTS_UNIT_UPDATETRANSCRIPT_H
+// The steps of a whole console run on the simulated platform, as the
+// operator and the unit see them, built from the system's fixed texts onto an
+// expected run; and the flat images the uploads carry, assembled by the
+// tests' own reading of the catalogue.
+#ifndef VENDRA_TESTS_SUPPORT_UPDATESTEPS_H
+#define VENDRA_TESTS_SUPPORT_UPDATESTEPS_H
 
 #include <algorithm>
 #include <array>
@@ -17,8 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "ExpectedRun.h"
 #include "ReferenceAssembler.h"
 #include "SimPlatform.h"
 #include "SystemTexts.h"
@@ -31,78 +25,10 @@ using system_texts::kProbeFrame;
 using system_texts::kRxIdentity;
 using system_texts::kTxIdentity;
 
-inline constexpr std::uint32_t kReadRequest = 1'023'999;
-inline constexpr sim::Micros kMicrosPerMs = 1000;
 inline constexpr std::uint32_t kDataRate = 115200;
 inline constexpr std::array<std::uint32_t, 6> kProbeRates{115200, 9600, 57600, 4800, 2400, 1200};
 inline constexpr std::string_view kProbeReply =
     "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
-
-inline bool shownInView(sim::EventKind kind) {
-    switch (kind) {
-        case sim::EventKind::Console:
-        case sim::EventKind::ConsoleRead:
-        case sim::EventKind::Key:
-        case sim::EventKind::Open:
-        case sim::EventKind::Close:
-        case sim::EventKind::Write:
-        case sim::EventKind::Read:
-        case sim::EventKind::Sleep:
-            return true;
-        default:
-            return false;
-    }
-}
-
-inline std::string renderView(const std::vector<sim::Event>& events) {
-    std::vector<sim::Event> shown;
-    for (const sim::Event& event : events) {
-        if (!shownInView(event.kind)) {
-            continue;
-        }
-        if (event.kind == sim::EventKind::Console && !shown.empty() &&
-            shown.back().kind == sim::EventKind::Console) {
-            shown.back().text += event.text;
-            continue;
-        }
-        shown.push_back(event);
-    }
-    std::string text;
-    for (const sim::Event& event : shown) {
-        if (event.kind == sim::EventKind::Console && event.text.empty()) {
-            continue;
-        }
-        text += sim::renderEvent(event) + "\n";
-    }
-    return text;
-}
-
-// Equal texts; otherwise a failure that shows the first differing line of
-// each with the line before it.
-inline void expectSameText(const std::string& actual, const std::string& expected) {
-    if (actual == expected) {
-        return;
-    }
-    std::size_t line = 1;
-    std::size_t start = 0;
-    std::size_t previous = 0;
-    for (std::size_t i = 0;
-         i < std::min(actual.size(), expected.size()) && actual[i] == expected[i]; ++i) {
-        if (actual[i] == '\n') {
-            ++line;
-            previous = start;
-            start = i + 1;
-        }
-    }
-    const auto lineAt = [](const std::string& text, std::size_t from) {
-        return text.substr(from, text.find('\n', from) - from);
-    };
-    ADD_FAILURE() << "transcripts differ at line " << line
-                  << "\n  both:     " << lineAt(expected, previous)
-                  << "\n  actual:   " << lineAt(actual, start)
-                  << "\n  expected: " << lineAt(expected, start) << "\n  (actual " << actual.size()
-                  << " bytes, expected " << expected.size() << ")";
-}
 
 using reference::FlatImage;
 
@@ -110,71 +36,6 @@ inline FlatImage catalogueImage(int index) {
     const autogen_files& entry = AUTOGEN_FILES[index];
     return reference::assemble(std::string_view(entry.fileData, entry.fileDataLength));
 }
-
-// The expected run, event by event, on its own clock.
-class ExpectedRun {
-  public:
-    sim::Micros now() const { return now_; }
-
-    void console(std::string_view text) { add(sim::EventKind::Console, 0).text = text; }
-    void line(std::string_view text) {
-        console(text);
-        console("\n");
-    }
-    void input(std::string_view consumed) { add(sim::EventKind::ConsoleRead, 0).text = consumed; }
-    void key(std::string_view taken) { add(sim::EventKind::Key, 0).text = taken; }
-    void open(int port) { add(sim::EventKind::Open, port); }
-    void openFails(int port) { add(sim::EventKind::Open, port).ok = false; }
-    void close(int port, sim::LineState line, std::uint32_t readTimeoutMs) {
-        sim::Event& e = add(sim::EventKind::Close, port);
-        e.line = line;
-        e.timeouts.ReadTotalTimeoutConstant = readTimeoutMs;
-    }
-    void write(int port, sim::LineState line, std::string_view bytes, bool ok = true) {
-        sim::Event& e = add(sim::EventKind::Write, port);
-        e.text = bytes;
-        e.line = line;
-        e.ok = ok;
-        e.duration = static_cast<sim::Micros>(bytes.size()) * 10'000'000 / line.baud;
-        now_ += e.duration;
-    }
-    void read(int port, std::uint32_t timeoutMs, std::string_view bytes = {}) {
-        sim::Event& e = add(sim::EventKind::Read, port);
-        e.text = bytes;
-        e.value = kReadRequest;
-        e.duration = timeoutMs * kMicrosPerMs;
-        now_ += e.duration;
-    }
-    void sleep(std::uint32_t ms) {
-        sim::Event& e = add(sim::EventKind::Sleep, 0);
-        e.value = ms;
-        e.duration = ms * kMicrosPerMs;
-        now_ += e.duration;
-    }
-
-    std::string render() const { return renderView(events_); }
-    std::string consoleText() const {
-        std::string text;
-        for (const sim::Event& e : events_) {
-            if (e.kind == sim::EventKind::Console) {
-                text += e.text;
-            }
-        }
-        return text;
-    }
-
-  private:
-    sim::Event& add(sim::EventKind kind, int port) {
-        sim::Event& e = events_.emplace_back();
-        e.at = now_;
-        e.kind = kind;
-        e.port = port;
-        return e;
-    }
-
-    sim::Micros now_ = 0;
-    std::vector<sim::Event> events_;
-};
 
 // The steps of a run, as the operator and the unit see them.
 
