@@ -24,6 +24,8 @@ inline const std::string kNoFileOpen = "ERROR: File does not exists or Not opene
 
 // Line.
 inline const std::string kProbeFrame = "%%%help -c version\n\r";
+inline const std::string kProbeReply =
+    "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
 inline const std::string kTxIdentity =
     "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
 inline const std::string kRxIdentity =

@@ -22,13 +22,12 @@ namespace updatetest {
 
 namespace sim = platform::sim;
 using system_texts::kProbeFrame;
+using system_texts::kProbeReply;
 using system_texts::kRxIdentity;
 using system_texts::kTxIdentity;
 
 inline constexpr std::uint32_t kDataRate = 115200;
 inline constexpr std::array<std::uint32_t, 6> kProbeRates{115200, 9600, 57600, 4800, 2400, 1200};
-inline constexpr std::string_view kProbeReply =
-    "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
 
 using reference::FlatImage;
 

@@ -25,8 +25,6 @@ using sim::EventKind;
 using sim::Micros;
 
 constexpr Micros kMs = 1000;
-constexpr char kProbeReply[] =
-    "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
 const std::vector<std::uint32_t> kRates{115200, 9600, 57600, 4800, 2400, 1200};
 
 // The rate each successful open of `port` applied, in order.

@@ -9,6 +9,7 @@
 #include "Platform.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 
 namespace {
@@ -168,7 +169,7 @@ TEST_F(UnitModelTest, AnswersTheProbeOnlyAtTheRateItListensAt) {
     for (const std::uint32_t baud : {115200U, 57600U, 4800U, 9600U}) {
         Host host(baud, false, 500);
         const std::string reply = host.exchange("%help -c version");
-        EXPECT_EQ(reply, baud == 9600 ? unitsim::kHelpVersionReply : "") << baud;
+        EXPECT_EQ(reply, baud == 9600 ? system_texts::kProbeReply : "") << baud;
     }
     EXPECT_EQ(unit.frames().size(), 1U);
     EXPECT_EQ(unit.frames()[0].line, (unitsim::Line{9600, false}));
@@ -261,7 +262,7 @@ TEST_F(UnitModelTest, SecondProbeOnly) {
     UnitModel& unit = attach({Fault::SecondProbeOnly});
     Host host(9600, false, 500);
     EXPECT_EQ(host.exchange("%help -c version"), "");
-    EXPECT_EQ(host.exchange("%help -c version"), unitsim::kHelpVersionReply);
+    EXPECT_EQ(host.exchange("%help -c version"), system_texts::kProbeReply);
     EXPECT_EQ(unit.frames().size(), 2U);
 }
 

@@ -99,7 +99,7 @@ TEST(UnitSimPty, AnswersTheProbeOnlyAtItsRateAndReportsWhatItGot) {
         line.set(B115200, false);
         EXPECT_EQ(line.exchange(kProbeFrame), "");
         line.set(B9600, false);
-        EXPECT_EQ(line.exchange(kProbeFrame), unitsim::kHelpVersionReply);
+        EXPECT_EQ(line.exchange(kProbeFrame), system_texts::kProbeReply);
         line.set(B9600, true);
         EXPECT_EQ(line.exchange("%%%fw -p\n\r"), unitsim::kRxIdentity);
     }
