@@ -196,7 +196,7 @@ TEST_F(UnitModelTest, AnswersOnlyWellFormedFrames) {
         host.write(c.bytes);
         EXPECT_EQ(host.collect(), "") << c.bytes;
         const std::string reply = host.exchange("%fw -p");
-        EXPECT_EQ(reply, c.followingAnswered ? unitsim::kTxIdentity : "") << c.bytes;
+        EXPECT_EQ(reply, c.followingAnswered ? system_texts::kTxIdentity : "") << c.bytes;
         EXPECT_FALSE(unit.violations().empty()) << c.bytes;
     }
 }
@@ -211,8 +211,9 @@ TEST_F(UnitModelTest, DefaultRepliesOfBothVariants) {
         EXPECT_EQ(versionFields(host.exchange("%fw -v"), &device, &model), 7);
         EXPECT_EQ(device, 7);
         EXPECT_LE(model.size(), 7U);
-        EXPECT_EQ(host.exchange("%fw -p"),
-                  variant == unitsim::Variant::Tx ? unitsim::kTxIdentity : unitsim::kRxIdentity);
+        EXPECT_EQ(host.exchange("%fw -p"), variant == unitsim::Variant::Tx
+                                               ? system_texts::kTxIdentity
+                                               : system_texts::kRxIdentity);
     }
 }
 
@@ -222,10 +223,12 @@ TEST_F(UnitModelTest, ReplyFaults) {
         const char* command;
         std::function<bool(const std::string&)> holds;
     };
-    const std::string tx(unitsim::kTxIdentity);
+    const std::string tx(system_texts::kTxIdentity);
     const std::vector<Case> cases{
         {Fault::WrongIdentity, "%fw -p",
-         [&](const std::string& r) { return !r.empty() && r != tx && r != unitsim::kRxIdentity; }},
+         [&](const std::string& r) {
+             return !r.empty() && r != tx && r != system_texts::kRxIdentity;
+         }},
         {Fault::IdentityOneMore, "%fw -p",
          [&](const std::string& r) { return r.size() == tx.size() + 1 && r.starts_with(tx); }},
         {Fault::DeviceCode3, "%fw -v",
@@ -276,9 +279,9 @@ TEST_F(UnitModelTest, SplitReplyComesInTwoPiecesThatOneExchangeJoins) {
     const std::string b = host.read();
     EXPECT_FALSE(a.empty());
     EXPECT_FALSE(b.empty());
-    EXPECT_EQ(a + b, unitsim::kTxIdentity);
+    EXPECT_EQ(a + b, system_texts::kTxIdentity);
     host.setTimeout(500);
-    EXPECT_EQ(host.exchange("%fw -p"), unitsim::kTxIdentity);
+    EXPECT_EQ(host.exchange("%fw -p"), system_texts::kTxIdentity);
 }
 
 TEST_F(UnitModelTest, LateReadyArrivesAfterTheCommandTimeOut) {

@@ -101,7 +101,7 @@ TEST(UnitSimPty, AnswersTheProbeOnlyAtItsRateAndReportsWhatItGot) {
         line.set(B9600, false);
         EXPECT_EQ(line.exchange(kProbeFrame), system_texts::kProbeReply);
         line.set(B9600, true);
-        EXPECT_EQ(line.exchange("%%%fw -p\n\r"), unitsim::kRxIdentity);
+        EXPECT_EQ(line.exchange("%%%fw -p\n\r"), system_texts::kRxIdentity);
     }
     const std::string report = unit.stop();
     EXPECT_NE(report.find("baud=9600 cts=0 command=\"%help -c version\""), std::string::npos)
