@@ -52,11 +52,12 @@ inline constexpr int kLargeRead = 1023999;
 // The layer's settings before any setter call.
 inline constexpr std::uint32_t kInitialRate = 9600;
 inline constexpr bool kInitialCtsFlow = true;
+inline constexpr std::chrono::milliseconds kInitialReadTimeout{500};
 
 template <typename FarSide>
 class SerialPortContract : public ::testing::Test {
   protected:
-    using Clock = std::chrono::microseconds;
+    using Micros = std::chrono::microseconds;
 
     void SetUp() override { ComPortAPI_RestoreInitialState(); }
     void TearDown() override { ComPortAPI_RestoreInitialState(); }
@@ -81,14 +82,14 @@ class SerialPortContract : public ::testing::Test {
     // Writes with CTS held off wait for it only while CTS flow control is on.
     void expectCtsHoldsWrites();
 
-    // A silent read with `timeoutMs` set lasts that long, within the far
-    // side's clock.
+    // A silent read lasts the read time-out in force, `timeout`, within the
+    // far side's clock.
     void expectSilentReadLasts(std::chrono::milliseconds timeout) {
-        const Clock start = far_.now();
+        const Micros start = far_.now();
         EXPECT_EQ(read(kLargeRead), "");
-        const Clock elapsed = far_.now() - start;
-        EXPECT_GE(elapsed, Clock(timeout) - FarSide::kEarliest);
-        EXPECT_LE(elapsed, Clock(timeout) + FarSide::kLatest);
+        const Micros elapsed = far_.now() - start;
+        EXPECT_GE(elapsed, Micros(timeout) - FarSide::kEarliest);
+        EXPECT_LE(elapsed, Micros(timeout) + FarSide::kLatest);
     }
 
     void expectLine(std::uint32_t baud, bool ctsFlow) {
@@ -160,7 +161,7 @@ TYPED_TEST_P(SerialPortContract, RefusedRateFailsAndTheLineKeepsItsRate) {
 
 TYPED_TEST_P(SerialPortContract, SilentReadLastsExactlyOneTimeout) {
     ASSERT_EQ(this->openPort(), 1);
-    this->expectSilentReadLasts(std::chrono::milliseconds(MAX_WAIT_READ));
+    this->expectSilentReadLasts(kInitialReadTimeout);
     EXPECT_EQ(ComPortAPI_SetReadingTimeoutInMs(1000), 1);
     this->expectSilentReadLasts(std::chrono::milliseconds(1000));
 }
@@ -242,7 +243,7 @@ TYPED_TEST_P(SerialPortContract, OpenDropsWhatArrivedWhileThePortWasClosed) {
 // value is stored, and applied only when a port is open.
 TYPED_TEST_P(SerialPortContract, SettersStoreNewValuesAndSkipEqualOnes) {
     EXPECT_EQ(ComPortAPI_SetBaudRate(static_cast<int>(kInitialRate)), 1);
-    EXPECT_EQ(ComPortAPI_SetReadingTimeoutInMs(MAX_WAIT_READ), 1);
+    EXPECT_EQ(ComPortAPI_SetReadingTimeoutInMs(static_cast<int>(kInitialReadTimeout.count())), 1);
     EXPECT_EQ(ComPortAPI_SetHardwareFlowControl(kInitialCtsFlow ? 1 : 0), 1);
 
     EXPECT_EQ(ComPortAPI_SetHardwareFlowControl(0), 0);
