@@ -130,6 +130,7 @@ TYPED_TEST_P(SerialPortContract, OpenAndCloseAndNothingWithoutAnOpenPort) {
     const platform::SerialHandle again = platform::serialOpen(path.c_str());
     EXPECT_NE(again, platform::kInvalidSerialHandle);
     EXPECT_TRUE(platform::serialClose(again));
+    EXPECT_FALSE(platform::serialClose(again));
 }
 
 TYPED_TEST_P(SerialPortContract, OpenAppliesTheSettingsAndSettersChangeTheOpenLine) {
