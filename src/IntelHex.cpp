@@ -1,5 +1,6 @@
 #include "IntelHex.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -51,8 +52,7 @@ std::uint16_t intel_hex_line_address(const char* intelHexString) {
     if (intel_hex_line_is_valid(intelHexString) != INTEL_HEX_STRING_OK) {
         return 0;
     }
-    return static_cast<std::uint16_t>(256 * byteAt(intelHexString, ADDRESS_POSITION) +
-                                      byteAt(intelHexString, ADDRESS_POSITION + 2));
+    return intel_hex_record_from_valid_line(intelHexString).address;
 }
 
 // Only the second type digit is read; a missing digit reads as NUL.
@@ -94,19 +94,36 @@ std::uint8_t intel_hex_line_is_valid(const char* intelHexString) {
 }
 
 std::uint8_t* new_u8_data_array_from_intel_hex_string(const char* intelHexString) {
-    const std::uint8_t byteCount = intel_hex_line_data_length(intelHexString);
     if (intel_hex_line_is_valid(intelHexString) != INTEL_HEX_STRING_OK) {
         return nullptr;
     }
+    const IntelHexRecord record = intel_hex_record_from_valid_line(intelHexString);
     // One byte at least, so that a record without data still gives an array.
-    auto* data = static_cast<std::uint8_t*>(std::malloc(byteCount > 0 ? byteCount : 1));
-    if (data == nullptr) {
-        return nullptr;
-    }
-    for (std::size_t i = 0; i < byteCount; ++i) {
-        data[i] = u8_from_hex_string(intelHexString + DATA_POSITION + 2 * i);
+    auto* data =
+        static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(record.dataLength, 1)));
+    if (data != nullptr) {
+        std::memcpy(data, record.data, record.dataLength);
     }
     return data;
+}
+
+IntelHexRecord intel_hex_record_from_valid_line(const char* intelHexString) {
+    IntelHexRecord record;
+    record.dataLength = intel_hex_line_data_length(intelHexString);
+    record.address = static_cast<std::uint16_t>(256 * byteAt(intelHexString, ADDRESS_POSITION) +
+                                                byteAt(intelHexString, ADDRESS_POSITION + 2));
+    record.recordType = intel_hex_line_record_type(intelHexString);
+    // A valid line holds every data digit; a line that is not valid may end
+    // early, and its missing bytes read as 0.
+    const std::size_t length =
+        boundedLength(intelHexString, DATA_POSITION + 2 * std::size_t{record.dataLength});
+    const std::size_t present = length > DATA_POSITION ? (length - DATA_POSITION) / 2 : 0;
+    const std::size_t count = std::min<std::size_t>(record.dataLength, present);
+    for (std::size_t i = 0; i < count; ++i) {
+        record.data[i] = u8_from_hex_string(intelHexString + DATA_POSITION + 2 * i);
+    }
+    std::fill(record.data + count, record.data + record.dataLength, 0);
+    return record;
 }
 
 // Stops at the end of the text: digits that are not there add nothing.

@@ -637,49 +637,32 @@ void reportInvalidRecord(const HexLine& line) {
     reportRecord("\r\n intel_hex_line_is_valid \r", line);
 }
 
-// Field positions of a record line. Once a line has passed the validity
-// test its fields are read directly: testing it again for the address and
-// the data array, and obtaining that array, is needless work per record.
-constexpr std::size_t BYTE_COUNT_POSITION = 1;
-constexpr std::size_t ADDRESS_POSITION = 3;
-constexpr std::size_t DATA_POSITION = 9;
-
-std::uint8_t lineByte(const HexLine& line, std::size_t position) {
-    return u8_from_hex_string(line.data() + position);
-}
-
-std::uint8_t dataLength(const HexLine& line) {
-    return lineByte(line, BYTE_COUNT_POSITION);
-}
-
-// Sets the address base from data byte 1; false for a record without the two
+// Sets `memory_offset` from data byte 1; false for a record without the two
 // address bytes.
-bool applyExtendedLinearAddress(const HexLine& line, std::uint32_t& memoryOffset) {
-    if (dataLength(line) < 2) {
+bool applyExtendedLinearAddress(const IntelHexRecord& record, std::uint32_t& memoryOffset) {
+    if (record.dataLength < 2) {
         return false;
     }
-    memoryOffset = std::uint32_t{lineByte(line, DATA_POSITION + 2)} << 16;
+    memoryOffset = std::uint32_t{record.data[1]} << 16;
     return true;
 }
 
 // Copies the record's bytes to their place; false when any of them, or the
 // length it sets, would lie beyond the image buffer.
-bool placeDataRecord(const HexLine& line, std::uint32_t memoryOffset) {
-    const std::uint32_t address = memoryOffset + 256 * lineByte(line, ADDRESS_POSITION) +
-                                  lineByte(line, ADDRESS_POSITION + 2);
-    const std::uint8_t length = dataLength(line);
-    if (address + length > static_cast<std::uint32_t>(CONCAT_BUFFER_SIZE)) {
+bool placeDataRecord(const IntelHexRecord& record, std::uint32_t memoryOffset) {
+    const std::uint32_t address = memoryOffset + record.address;
+    const std::uint8_t dataLength = record.dataLength;
+    if (address + dataLength > static_cast<std::uint32_t>(CONCAT_BUFFER_SIZE)) {
         return false;
     }
-    std::uint8_t* destination = gDataConcatenated + address;
-    for (std::size_t i = 0; i < length; ++i) {
-        destination[i] = lineByte(line, DATA_POSITION + 2 * i);
-    }
+    std::memcpy(gDataConcatenated + address, record.data, dataLength);
     gDataConcatenatedLenght = static_cast<std::int32_t>(address);
     return true;
 }
 
 // Places one record; false (after reporting it) when it fails the assembly.
+// The line is tested once; its fields are then taken without testing it
+// again for the address and the data.
 bool assembleRecord(const char* piece, std::uint32_t& memoryOffset) {
     HexLine line;
     const bool fits = loadRecordLine(line, piece);
@@ -687,13 +670,13 @@ bool assembleRecord(const char* piece, std::uint32_t& memoryOffset) {
         reportInvalidRecord(line);
         return false;
     }
-    const std::uint8_t type = intel_hex_line_record_type(line.data());
-    if (type == INTEL_HEX_RECORD_EXTENDED_LINEAR_ADDRESS &&
-        !applyExtendedLinearAddress(line, memoryOffset)) {
+    const IntelHexRecord record = intel_hex_record_from_valid_line(line.data());
+    if (record.recordType == INTEL_HEX_RECORD_EXTENDED_LINEAR_ADDRESS &&
+        !applyExtendedLinearAddress(record, memoryOffset)) {
         reportInvalidRecord(line);
         return false;
     }
-    if (type == INTEL_HEX_RECORD_DATA && !placeDataRecord(line, memoryOffset)) {
+    if (record.recordType == INTEL_HEX_RECORD_DATA && !placeDataRecord(record, memoryOffset)) {
         reportRecord("\r\n data record beyond the image buffer \r", line);
         return false;
     }

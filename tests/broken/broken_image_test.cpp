@@ -11,7 +11,7 @@
 #include "SimPlatform.h"
 #include "SimRun.h"
 #include "UnitModel.h"
-#include "UpdateTranscript.h"
+#include "UpdateSteps.h"
 #include "VendraFwUpgrade.h"
 
 namespace {

@@ -20,11 +20,13 @@ Usage: full_update.py --program P --unit-sim U --dir D --images I
 import argparse
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "support"))
+import vendra_test_support as support  # noqa: E402
 
 TX_IDENTITY = "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>"
 RX_IDENTITY = "Korvan 6G SDI EXTENDER RX OVER FIBER WITH RETURN CHANNEL\r\n>>"
@@ -35,23 +37,7 @@ SILENT_PORT = 1
 
 
 def flat_image(path):
-    """Extended linear address records set the base from their second data
-    byte; data records land at base + address; gaps are 0xFF; the length is
-    the load offset of the last data record."""
-    memory = bytearray(b"\xff" * (4 * 1024 * 1024))
-    base = 0
-    length = 0
-    for line in path.read_text().split(":")[1:]:
-        record = bytes.fromhex(line.strip())
-        count, address, kind = record[0], int.from_bytes(record[1:3], "big"), record[3]
-        data = record[4 : 4 + count]
-        if kind == 4:
-            base = data[1] << 16
-        elif kind == 0:
-            memory[base + address : base + address + count] = data
-            length = base + address
-    image = bytes(memory[:length])
-    return image, (-sum(image)) % (1 << 32)
+    return support.assemble(path.read_text(encoding="ascii"))
 
 
 def counter(length):
@@ -87,23 +73,6 @@ def expected_console(variant, rate, logic_length, firmware_length):
     text += "\n\r\n\rThe update was successful, the unit is now operational\r\n"
     text += "\r\nPress any key to exit"
     return text
-
-
-def start_unit(unit_sim, directory, port, extra, report):
-    process = subprocess.Popen(
-        [unit_sim, "--dir", str(directory), "--port", str(port), "--report", str(report), *extra],
-        stdout=subprocess.PIPE,
-        text=True,
-    )
-    line = process.stdout.readline()
-    if not line.startswith("ready "):
-        raise SystemExit(f"unit-sim on COM{port} did not start: {line!r}")
-    return process
-
-
-def stop_unit(process):
-    process.send_signal(signal.SIGTERM)
-    process.wait(timeout=10)
 
 
 def check_report(report, variant, rate, images, failures):
@@ -146,11 +115,9 @@ def main():
 
     shutil.rmtree(args.dir, ignore_errors=True)
     args.dir.mkdir(parents=True)
-    silent = start_unit(args.unit_sim, args.dir, SILENT_PORT, ["--mute"], args.dir / "silent.txt")
-    unit = start_unit(
-        args.unit_sim, args.dir, UNIT_PORT, ["--variant", args.variant, "--rate", str(args.rate)],
-        args.dir / "report.txt",
-    )
+    silent, _ = support.start_unit(args.unit_sim, args.dir, SILENT_PORT, args.dir / "silent.txt", "--mute")
+    unit, _ = support.start_unit(args.unit_sim, args.dir, UNIT_PORT, args.dir / "report.txt",
+                                 "--variant", args.variant, "--rate", str(args.rate))
     try:
         # Measured by /usr/bin/time, whose own small process starts the
         # program: a child forked from this interpreter would count the
@@ -166,8 +133,8 @@ def main():
         program.wait()
         elapsed = time.monotonic() - started
     finally:
-        stop_unit(unit)
-        stop_unit(silent)
+        support.stop_unit(unit)
+        support.stop_unit(silent)
     report = (args.dir / "report.txt").read_text()
 
     failures = []

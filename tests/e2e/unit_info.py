@@ -19,8 +19,8 @@ import subprocess
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-import full_update  # noqa: E402  (the unit-sim launcher of the update's run)
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "support"))
+import vendra_test_support as support  # noqa: E402
 
 RUN_TIMEOUT_SECONDS = 120
 RELEASE = "1.0.7"
@@ -103,13 +103,13 @@ def with_units(args, units, runs):
     stops the units; returns the runs' results and the units' reports."""
     shutil.rmtree(args.dir, ignore_errors=True)
     args.dir.mkdir(parents=True)
-    started = [full_update.start_unit(args.unit_sim, args.dir, port, options,
-                                      args.dir / f"report-{port}.txt") for port, options in units]
+    started = [support.start_unit(args.unit_sim, args.dir, port, args.dir / f"report-{port}.txt",
+                                  *options)[0] for port, options in units]
     try:
         results = [run(args.program, *options) for options in runs]
     finally:
         for process in started:
-            full_update.stop_unit(process)
+            support.stop_unit(process)
     reports = [(args.dir / f"report-{port}.txt").read_text(encoding="latin-1") for port, _ in units]
     shutil.rmtree(args.dir, ignore_errors=True)
     return results, reports

@@ -12,20 +12,19 @@
 #include <vector>
 
 #include "PosixTestSupport.h"
+#include "ProgramRun.h"
+#include "SystemTexts.h"
 #include "UnitSimProcess.h"
 
 namespace {
+
+using namespace system_texts;
 
 using namespace posix_test;
 using namespace std::chrono_literals;
 
 constexpr auto kRunLimit = 60s;
-constexpr char kTxIdentity[] = "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
-const std::string kBanner =
-    "\n\rYou are about to upload the firmware version 1.0.7"
-    "\n\r\n\rDetecting COM port and Baud Rate..................";
-const std::string kRunEnd =
-    std::string("\n\rERROR: The update was not successful.\r\n") + "\r\nPress any key to exit";
+const std::string kRunEnd = kUpdateFailed + kPressAnyKey;
 
 std::string found(int port, int rate) {
     char text[128];
@@ -102,26 +101,26 @@ TEST_F(ConsoleRunOverUnitSim, FindsAndIdentifiesTheUnit) {
         {"TX unit on COM3 at 9600, COM1 silent, COM2 absent",
          {1, {"--mute"}},
          {3, {"--rate", "9600", "--variant", "tx", "--fault", "no-ready"}},
-         kBanner + found(3, 9600) + versionLines(7) + "Checking product .......... TX OK\r\n" +
-             kTxIdentity + "\r\n",
+         kBanner + found(3, 9600) + versionLines(7) + kProductLabel + "TX OK\r\n" + kTxIdentity +
+             "\r\n",
          {probe, {"9600", "1", "%fw -v"}, {"9600", "1", "%fw -p"}, {"9600", "1", "%fw -l"}},
          // the two probes at 115200
          "garbage bytes=40"},
         {"unit with device code 3",
          {0, {}},
          {1, {"--rate", "9600", "--fault", "device-code-3"}},
-         kBanner + found(1, 9600) + versionLines(3) +
-             "Checking product .......... FAILED, Unknown product\r\n" + kRunEnd,
+         kBanner + found(1, 9600) + versionLines(3) + kProductLabel + kUnknownProduct + kRunEnd,
          {probe, {"9600", "1", "%fw -v"}},
          "garbage bytes=40"},
     };
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.name);
-        std::unique_ptr<UnitSimProcess> mute;
+        std::unique_ptr<test_support::UnitSimProcess> mute;
         if (c.mute.port != 0) {
-            mute = std::make_unique<UnitSimProcess>(c.mute.port, c.mute.options);
+            mute = std::make_unique<test_support::UnitSimProcess>(deviceDirectory(), c.mute.port,
+                                                                  c.mute.options);
         }
-        UnitSimProcess unit(c.unit.port, c.unit.options);
+        test_support::UnitSimProcess unit(deviceDirectory(), c.unit.port, c.unit.options);
 
         const ProgramRun run = runProgram(TEST_DEVICES_PROGRAM, kRunLimit);
 

@@ -13,7 +13,7 @@
 #include "ComPortAPI.h"
 #include "PortLockSupport.h"
 #include "PosixTestSupport.h"
-#include "UnitSimProcess.h"
+#include "ProgramRun.h"
 
 namespace {
 

@@ -9,27 +9,11 @@ import sys
 import tempfile
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "support"))
+import vendra_test_support as support  # noqa: E402
+
 MAKER_PRODUCT_VERSION = b"KorVan\r\n620418\r\n1.0.7\r\n"
 BODY_LINE = 928
-
-
-def assemble(hex_text: str) -> bytes:
-    """The flat image: data records placed at the second byte of the latest
-    extended linear address times 65,536 plus their address, up to the load
-    offset of the last data record."""
-    image = bytearray(b"\xff" * (4 * 1024 * 1024))
-    base = 0
-    length = 0
-    for line in hex_text.split(":")[1:]:
-        record = bytes.fromhex(line.strip())
-        count, address, kind, data = record[0], int.from_bytes(record[1:3], "big"), record[3], record[4:-1]
-        assert len(data) == count and sum(record) % 256 == 0, line
-        if kind == 4:
-            base = data[1] << 16
-        elif kind == 0:
-            image[base + address:base + address + count] = data
-            length = base + address
-    return bytes(image[:length])
 
 
 def web_file(image: bytes) -> bytes:
@@ -41,7 +25,7 @@ def web_file(image: bytes) -> bytes:
 
 def main() -> int:
     program, hex_file = Path(sys.argv[1]).resolve(), Path(sys.argv[2])
-    expected = web_file(assemble(hex_file.read_text(encoding="ascii")))
+    expected = web_file(support.assemble(hex_file.read_text(encoding="ascii"))[0])
     with tempfile.TemporaryDirectory() as work:
         run = subprocess.run([str(program)], cwd=work, input=b"", capture_output=True, timeout=120)
         if run.returncode != 0:

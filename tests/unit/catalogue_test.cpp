@@ -6,25 +6,24 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <memory>
-#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "CatalogueImages.h"
+#include "ReferenceAssembler.h"
+#include "ReleaseFigures.h"
 #include "firmware/BinImage.h"
 
 namespace {
 
 constexpr std::size_t kFilePathSize = sizeof(autogen_files::filePath);
 constexpr std::size_t kWorkingCopyPadding = 16;
-constexpr std::size_t kBufferSize = 4 * 1024 * 1024;
 constexpr std::uint32_t kSegmentSize = 0x10000;
 constexpr std::string_view kLineEnd = "\r\n";
 
-constexpr int kMcu = 0;
-constexpr int kTx = 1;
-constexpr int kRx = 2;
+using release_figures::kMcu;
+using release_figures::kRx;
+using release_figures::kTx;
 
 struct Entry {
     std::string_view name;
@@ -60,53 +59,12 @@ std::vector<std::string_view> linesOf(std::string_view text) {
     return lines;
 }
 
-std::optional<std::uint8_t> upperHexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return static_cast<std::uint8_t>(c - '0');
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    }
-    return std::nullopt;
-}
-
-struct Record {
-    std::uint8_t type;
-    std::uint16_t address;
-    std::vector<std::uint8_t> data;
-};
-
-// Reads a record line written in upper-case hex with a matching byte count
-// and checksum; anything else is nullopt.
-std::optional<Record> parseRecord(std::string_view line) {
-    if (line.size() < 11 || line.front() != ':' || line.size() % 2 == 0) {
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 1; i < line.size(); i += 2) {
-        const auto high = upperHexDigit(line[i]);
-        const auto low = upperHexDigit(line[i + 1]);
-        if (!high || !low) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
-    }
-    std::uint8_t sum = 0;
-    for (const auto b : bytes) {
-        sum = static_cast<std::uint8_t>(sum + b);
-    }
-    if (sum != 0 || bytes[0] + 5u != bytes.size()) {
-        return std::nullopt;
-    }
-    return Record{bytes[3],
-                  static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2]),
-                  {bytes.begin() + 4, bytes.end() - 1}};
-}
-
-constexpr std::uint8_t kData = 0;
-constexpr std::uint8_t kEof = 1;
-constexpr std::uint8_t kExtendedLinear = 4;
-constexpr std::uint8_t kStartLinear = 5;
+using hex_records::kData;
+using hex_records::kEof;
+using hex_records::kExtendedLinear;
+using hex_records::kStartLinear;
+using reference::parseRecord;
+using reference::Record;
 
 struct Placed {
     std::uint32_t address;
@@ -164,34 +122,6 @@ Summary summarise(std::string_view text) {
         s.records.push_back(*record);
     }
     return s;
-}
-
-struct Assembled {
-    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBufferSize, 0xFF);
-    std::uint32_t length = 0;
-    std::uint32_t checksum = 0;
-};
-
-// Places the data as the unit receives it: a byte lands at the second byte of
-// the latest extended linear address times 64 KiB plus its address; the length
-// is the load offset of the last data record.
-Assembled assemble(const std::vector<Record>& records) {
-    Assembled a;
-    std::uint32_t base = 0;
-    for (const auto& r : records) {
-        if (r.type == kExtendedLinear) {
-            base = static_cast<std::uint32_t>(r.data.at(1)) << 16;
-        } else if (r.type == kData) {
-            const std::uint32_t offset = base + r.address;
-            EXPECT_LE(offset + r.data.size(), kBufferSize);
-            std::copy(r.data.begin(), r.data.end(), a.buffer.begin() + offset);
-            a.length = offset;
-        }
-    }
-    for (std::uint32_t i = 0; i < a.length; ++i) {
-        a.checksum -= a.buffer[i];
-    }
-    return a;
 }
 
 std::vector<Marker> expectedExtendedLinear(std::uint16_t first, std::size_t count,
@@ -258,22 +188,6 @@ TEST(Catalogue, EveryLineIsARecordEndingWithCrLf) {
     }
 }
 
-TEST(Catalogue, WorkingCopyHoldsTheTextAndSixteenNuls) {
-    for (const auto& entry : AUTOGEN_FILES) {
-        SCOPED_TRACE(entry.filePath);
-        const auto length = static_cast<std::size_t>(entry.fileDataLength);
-        const auto size = length + kWorkingCopyPadding;
-        const auto copy = std::make_unique_for_overwrite<char[]>(size);
-        std::memset(copy.get(), 0, size);
-        std::memcpy(copy.get(), entry.fileData, length);
-
-        EXPECT_TRUE(std::string_view(copy.get(), length) == textOf(entry));
-        EXPECT_TRUE(
-            std::all_of(copy.get() + length, copy.get() + size, [](char c) { return c == '\0'; }));
-        EXPECT_EQ(std::strlen(copy.get()), length);
-    }
-}
-
 // This release's figures hold for the sample images only; a maker's
 // directory may hold another release.
 class ReleaseImages : public ::testing::Test {
@@ -336,26 +250,17 @@ TEST_F(ReleaseImages, ProgrammableLogicImageRecords) {
 }
 
 TEST_F(ReleaseImages, AssembledLengthAndChecksum) {
-    const struct {
-        int position;
-        std::uint32_t length;
-        std::uint32_t checksum;
-    } cases[] = {
-        {kMcu, 127'376, 4'278'062'306u},
-        {kTx, 2'124'640, 4'263'097'727u},
-        {kRx, 2'124'640, 4'263'097'727u},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : release_figures::kAssembled) {
         SCOPED_TRACE(AUTOGEN_FILES[c.position].filePath);
-        const auto a = assemble(summarise(textOf(AUTOGEN_FILES[c.position])).records);
-        EXPECT_EQ(a.length, c.length);
+        const auto a = reference::assemble(summarise(textOf(AUTOGEN_FILES[c.position])).records);
+        EXPECT_EQ(a.bytes.size(), static_cast<std::size_t>(c.length));
         EXPECT_EQ(a.checksum, c.checksum);
     }
 }
 
 TEST_F(ReleaseImages, ProgrammableLogicDataIsA7SeriesBitstream) {
-    const auto a = assemble(summarise(textOf(AUTOGEN_FILES[kTx])).records);
-    const std::vector<std::uint8_t> head(a.buffer.begin(), a.buffer.begin() + 0x34);
+    const auto a = reference::assemble(summarise(textOf(AUTOGEN_FILES[kTx])).records);
+    const std::vector<std::uint8_t> head(a.bytes.begin(), a.bytes.begin() + 0x34);
     std::vector<std::uint8_t> expected(0x20, 0xFF);
     const std::uint8_t busWidth[] = {0x00, 0x00, 0x00, 0xBB, 0x11, 0x22, 0x00, 0x44};
     const std::uint8_t sync[] = {0xAA, 0x99, 0x55, 0x66};

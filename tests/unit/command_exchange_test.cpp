@@ -9,14 +9,17 @@
 #include <vector>
 
 #include "ComPortAPI.h"
-#include "RespondingFarEnd.h"
+#include "ScriptedFarEnd.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
+
+using namespace system_texts;
 
 namespace sim = platform::sim;
 using sim::EventKind;
@@ -24,7 +27,6 @@ using sim::Micros;
 
 constexpr int kPort = 3;
 constexpr Micros kMs = 1000;
-constexpr char kTxIdentity[] = "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
 constexpr char kSendError[] = "\r\nError occurred when sending data !\r\n";
 
 std::vector<std::size_t> writeSizes() {
@@ -73,9 +75,12 @@ TEST_F(CommandExchange, FrameAndWhetherTheReplyIsRead) {
          "%%%fw -v\n\r"},
         {"no expected reply, validation on", "%fw -p", 0, 1, nullptr, "%%%fw -p\n\r", 1, 0,
          "%%%fw -p\n\r"},
-        {"silent unit, validation on", "%fw -p", 0, 1, kTxIdentity, "%%%fw -p\n\r", 0, 1, ""},
-        {"silent unit, validation off", "%fw -p", 0, 0, kTxIdentity, "%%%fw -p\n\r", 1, 1, ""},
-        {"silent unit, validation 2 is off", "%fw -p", 0, 2, kTxIdentity, "%%%fw -p\n\r", 1, 1, ""},
+        {"silent unit, validation on", "%fw -p", 0, 1, kTxIdentity.c_str(), "%%%fw -p\n\r", 0, 1,
+         ""},
+        {"silent unit, validation off", "%fw -p", 0, 0, kTxIdentity.c_str(), "%%%fw -p\n\r", 1, 1,
+         ""},
+        {"silent unit, validation 2 is off", "%fw -p", 0, 2, kTxIdentity.c_str(), "%%%fw -p\n\r", 1,
+         1, ""},
         {"silent unit, empty text expected", "%fw -p", 0, 1, "", "%%%fw -p\n\r", 1, 1, ""},
     };
     for (const FramingCase& c : cases) {
@@ -101,7 +106,7 @@ TEST_F(CommandExchange, FrameAndWhetherTheReplyIsRead) {
 
 struct ReplyCase {
     const char* name;
-    std::vector<RespondingFarEnd::Piece> pieces;
+    std::vector<ScriptedFarEnd::Piece> pieces;
     int validateResponse;
     int result;
     std::vector<std::string> reads;  // what each read brought
@@ -146,12 +151,12 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
     for (const ReplyCase& c : cases) {
         SCOPED_TRACE(c.name);
         startRow();
-        RespondingFarEnd unit(c.pieces);
+        ScriptedFarEnd unit(c.pieces);
         sim::addUnitPort(kPort, unit);
         openPort(kPort, 9600, true);
         ComPortAPI_SetReadingTimeoutInMs(1000);
 
-        EXPECT_EQ(sendCommand("%fw -p", 0, c.validateResponse, kTxIdentity), c.result);
+        EXPECT_EQ(sendCommand("%fw -p", 0, c.validateResponse, kTxIdentity.c_str()), c.result);
         EXPECT_EQ(readPieces(), c.reads);
         EXPECT_EQ(unit.received(), "%%%fw -p\n\r");
         EXPECT_EQ(sim::consoleText(), "");
@@ -159,9 +164,9 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
 }
 
 // `text` cut into `count` pieces, one every `period` from 100 ms on.
-std::vector<RespondingFarEnd::Piece> spreadOver(const std::string& text, std::size_t count,
+std::vector<ScriptedFarEnd::Piece> spreadOver(const std::string& text, std::size_t count,
                                                 Micros period) {
-    std::vector<RespondingFarEnd::Piece> pieces;
+    std::vector<ScriptedFarEnd::Piece> pieces;
     const std::size_t size = (text.size() + count - 1) / count;
     for (std::size_t i = 0; i < count; ++i) {
         pieces.push_back(
@@ -172,7 +177,7 @@ std::vector<RespondingFarEnd::Piece> spreadOver(const std::string& text, std::si
 
 struct BoundCase {
     const char* name;
-    std::vector<RespondingFarEnd::Piece> pieces;
+    std::vector<ScriptedFarEnd::Piece> pieces;
     int result;
 };
 
@@ -190,12 +195,12 @@ TEST_F(CommandExchange, ReplyCollectionIsBoundedInReads) {
     for (const BoundCase& c : cases) {
         SCOPED_TRACE(c.name);
         startRow();
-        RespondingFarEnd unit(c.pieces);
+        ScriptedFarEnd unit(c.pieces);
         sim::addUnitPort(kPort, unit);
         openPort(kPort, 9600, false);
         ComPortAPI_SetReadingTimeoutInMs(500);
 
-        EXPECT_EQ(sendCommand("%fw -p", 0, 1, kTxIdentity), c.result);
+        EXPECT_EQ(sendCommand("%fw -p", 0, 1, kTxIdentity.c_str()), c.result);
         const std::vector<sim::Event> reads = sim::events(EventKind::Read, kPort);
         EXPECT_EQ(reads.size(), 8u);
         Micros reading = 0;
@@ -207,12 +212,12 @@ TEST_F(CommandExchange, ReplyCollectionIsBoundedInReads) {
 }
 
 TEST_F(CommandExchange, FailedWriteIsReportedAndNothingIsRead) {
-    RespondingFarEnd unit({{100 * kMs, kTxIdentity}});
+    ScriptedFarEnd unit({{100 * kMs, kTxIdentity}});
     unit.refuseWrite(1);
     sim::addUnitPort(kPort, unit);
     openPort(kPort, 9600, true);
 
-    EXPECT_EQ(sendCommand("%fw -p", 0, 1, kTxIdentity), 0);
+    EXPECT_EQ(sendCommand("%fw -p", 0, 1, kTxIdentity.c_str()), 0);
     EXPECT_EQ(sim::consoleText(), kSendError);
     EXPECT_TRUE(sim::events(EventKind::Read).empty());
 }
@@ -307,7 +312,7 @@ TEST_F(CommandExchange, LargeBlockShowsZeroPercentAfterTheFirstDisplay) {
 
 struct DataReplyCase {
     const char* name;
-    std::vector<RespondingFarEnd::Piece> pieces;
+    std::vector<ScriptedFarEnd::Piece> pieces;
     int validateResponse;
     const char* expectedResponse;
     int result;
@@ -320,7 +325,7 @@ TEST_F(CommandExchange, DataReplyIsCheckedAndAMismatchShown) {
     const std::string display = "1%\b\b40%\b\b\b81%\b\b\b100%";
     const auto mismatch = [&display](const std::string& received) {
         return display + "\r\nExpected : SUCCESS  received : " + received + "\r\n" +
-               "\r\nError: Expected response did  not matched !\r\n";
+               kResponseMismatch;
     };
     const std::vector<DataReplyCase> cases{
         {"expected reply", {{200 * kMs, "SUCCESS"}}, 1, "SUCCESS", 1, display, 2},
@@ -341,7 +346,7 @@ TEST_F(CommandExchange, DataReplyIsCheckedAndAMismatchShown) {
     for (const DataReplyCase& c : cases) {
         SCOPED_TRACE(c.name);
         startRow();
-        RespondingFarEnd unit(c.pieces);
+        ScriptedFarEnd unit(c.pieces);
         unit.replyAfterBytes(kLength);
         sim::addUnitPort(kPort, unit);
         openPort(kPort, 115200, true);
@@ -358,7 +363,7 @@ TEST_F(CommandExchange, DataReplyIsCheckedAndAMismatchShown) {
 
 TEST_F(CommandExchange, DataReplyLongerThanTheStoreFailsWithWhatFitted) {
     const std::string huge = hugePattern(1100000);
-    RespondingFarEnd unit({{200 * kMs, huge}});
+    ScriptedFarEnd unit({{200 * kMs, huge}});
     unit.replyAfterBytes(1);
     sim::addUnitPort(kPort, unit);
     openPort(kPort, 115200, true);
@@ -366,14 +371,13 @@ TEST_F(CommandExchange, DataReplyLongerThanTheStoreFailsWithWhatFitted) {
 
     const std::uint8_t byte = 0x42;
     EXPECT_EQ(sendData(&byte, 1, 1, huge.c_str()), 0);
-    EXPECT_EQ(sim::consoleText(), "1%\b\b100%\r\nExpected : " + huge +
-                                      "  received : " + huge.substr(0, 1023999) + "\r\n" +
-                                      "\r\nError: Expected response did  not matched !\r\n");
+    EXPECT_EQ(sim::consoleText(), "1%\b\b100%\r\nExpected : " + huge + "  received : " +
+                                      huge.substr(0, 1023999) + "\r\n" + kResponseMismatch);
     EXPECT_EQ(readPieces().size(), 2u) << "no read after the store is full";
 }
 
 TEST_F(CommandExchange, WriteFailureOnTheSecondChunkEndsTheTransferSilently) {
-    RespondingFarEnd unit({{200 * kMs, "SUCCESS"}});
+    ScriptedFarEnd unit({{200 * kMs, "SUCCESS"}});
     unit.refuseWrite(2);
     sim::addUnitPort(kPort, unit);
     openPort(kPort, 115200, true);

@@ -8,23 +8,23 @@
 #include <vector>
 
 #include "ComPortAPI.h"
-#include "RespondingFarEnd.h"
+#include "ScriptedFarEnd.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
+
+using namespace system_texts;
 
 namespace sim = platform::sim;
 using sim::EventKind;
 using sim::Micros;
 
 constexpr Micros kMs = 1000;
-constexpr char kProbeFrame[] = "%%%help -c version\n\r";
-constexpr char kProbeReply[] =
-    "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
 const std::vector<std::uint32_t> kRates{115200, 9600, 57600, 4800, 2400, 1200};
 
 // The rate each successful open of `port` applied, in order.
@@ -121,7 +121,7 @@ TEST_F(Discovery, FindsTheUnitOnThirdPortAtSecondRate) {
     ASSERT_EQ(unit.frames().size(), 1u);
     EXPECT_EQ(unit.frames()[0].command, "%help -c version");
     EXPECT_EQ(unit.frames()[0].line, (unitsim::Line{9600, false}));
-    EXPECT_EQ(unit.garbageBytes(), 2 * std::string(kProbeFrame).size());
+    EXPECT_EQ(unit.garbageBytes(), 2 * kProbeFrame.size());
     EXPECT_TRUE(unit.violations().empty());
 }
 
@@ -190,7 +190,7 @@ TEST_F(Discovery, OnlyTheExactProbeReplyCounts) {
         SCOPED_TRACE(c.name);
         startRow();
         ComPortAPI_SetHardwareFlowControl(0);
-        RespondingFarEnd unit({{20 * kMs, c.reply}});
+        ScriptedFarEnd unit({{20 * kMs, c.reply}});
         sim::addUnitPort(1, unit);
 
         EXPECT_EQ(detectComPortAndBaudrate(), c.result);

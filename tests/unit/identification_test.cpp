@@ -12,10 +12,13 @@
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
+
+using namespace system_texts;
 
 namespace sim = platform::sim;
 using sim::EventKind;
@@ -24,9 +27,6 @@ using unitsim::UnitConfig;
 
 constexpr int kPort = 3;
 constexpr sim::Micros kMs = 1000;
-constexpr char kTxIdentity[] = "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
-constexpr char kRxIdentity[] = "Korvan 6G SDI EXTENDER RX OVER FIBER WITH RETURN CHANNEL\r\n>>";
-constexpr char kProductLabel[] = "Checking product .......... ";
 
 // Both version lines for the values a version reply carries.
 std::string versionLines(int fwVer, int fwRev, int fwSub, const char* model, int fpgaVer,
@@ -43,7 +43,7 @@ std::string versionLines(int fwVer, int fwRev, int fwSub, const char* model, int
 }
 
 // What follows the product label for a unit taken as TX or RX.
-std::string identified(const char* variant, const char* identity) {
+std::string identified(const char* variant, const std::string& identity) {
     return std::string(variant) + " OK\r\n" + identity + "\r\n";
 }
 
@@ -75,7 +75,7 @@ TEST_F(Identification, OutcomesByUnitAndReply) {
     const auto versionReply = [](std::string text) {
         return [text](UnitConfig& c) { c.versionReply = text; };
     };
-    const std::string unknown = "FAILED, Unknown product\r\n";
+    const std::string unknown = kUnknownProduct;
     const std::vector<IdentificationCase> cases{
         {"TX unit", unitsim::Variant::Tx, none, defaultVersions, identified("TX", kTxIdentity),
          true, 1},

@@ -8,12 +8,14 @@
 #include <iterator>
 #include <memory>
 #include <numeric>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "CatalogueImages.h"
+#include "ReferenceAssembler.h"
+#include "ReleaseFigures.h"
+#include "ScratchDirectory.h"
 #include "VendraFwUpgrade.h"
 #include "firmware/BinImage.h"
 
@@ -21,9 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kMcu = 0;
-constexpr int kTx = 1;
-constexpr int kRx = 2;
+using release_figures::kMcu;
+using release_figures::kRx;
+using release_figures::kTx;
 
 std::string_view textOf(int position) {
     const autogen_files& entry = AUTOGEN_FILES[position];
@@ -52,16 +54,7 @@ TEST_F(CatalogueAssembly, ReleaseImageFigures) {
     if (!kCatalogueHoldsSampleImages) {
         GTEST_SKIP() << "the catalogue holds a maker's images";
     }
-    const struct {
-        int position;
-        std::int32_t length;
-        std::uint32_t checksum;
-    } cases[] = {
-        {kMcu, 127'376, 4'278'062'306u},
-        {kTx, 2'124'640, 4'263'097'727u},
-        {kRx, 2'124'640, 4'263'097'727u},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : release_figures::kAssembled) {
         SCOPED_TRACE(AUTOGEN_FILES[c.position].filePath);
         ASSERT_EQ(assemble(c.position), 1);
         EXPECT_EQ(gDataConcatenatedLenght, c.length);
@@ -76,28 +69,20 @@ struct TextFacts {
     std::uint32_t lastDataPosition = 0;            // buffer position of the last data record
 };
 
-std::uint32_t hexValue(std::string_view digits) {
-    return static_cast<std::uint32_t>(std::stoul(std::string(digits), nullptr, 16));
-}
-
 TextFacts factsOf(std::string_view text) {
     TextFacts facts;
     std::uint32_t upper = 0;
-    while (!text.empty()) {
-        const std::size_t end = text.find_first_of("\r\n");
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.size() < 11 || line[0] != ':') {
+    for (const std::string_view line : reference::linesOf(text)) {
+        const auto record = reference::parseRecord(line);
+        if (!record) {
+            ADD_FAILURE() << "not a record line: " << line;
             continue;
         }
-        const std::uint32_t count = hexValue(line.substr(1, 2));
-        const std::uint32_t address = hexValue(line.substr(3, 4));
-        const std::uint32_t type = hexValue(line.substr(7, 2));
-        if (type == 4) {
-            upper = hexValue(line.substr(9, 4));
-        } else if (type == 0) {
-            const std::uint32_t linear = (upper << 16) + address;
-            if (count > 0) {
+        if (record->type == hex_records::kExtendedLinear) {
+            upper = static_cast<std::uint32_t>(record->data.at(0) << 8 | record->data.at(1));
+        } else if (record->type == hex_records::kData) {
+            const std::uint32_t linear = (upper << 16) + record->address;
+            if (!record->data.empty()) {
                 facts.lowestDataAddress = std::min(facts.lowestDataAddress, linear);
             }
             facts.lastDataPosition = linear & 0xFFFFFF;
@@ -118,9 +103,7 @@ TEST_F(CatalogueAssembly, FlatImageMatchesObjcopy) {
     if (std::system("objcopy --version >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "objcopy is not installed";
     }
-    const fs::path dir =
-        fs::temp_directory_path() / ("assembly-oracle-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir);
+    const ScratchDirectory dir;
     for (const int position : {kMcu, kTx, kRx}) {
         SCOPED_TRACE(AUTOGEN_FILES[position].filePath);
         const std::string_view text = textOf(position);
@@ -148,7 +131,6 @@ TEST_F(CatalogueAssembly, FlatImageMatchesObjcopy) {
             std::accumulate(peer.data(), peer.data() + (length - start), std::uint32_t{0});
         EXPECT_EQ(checkSum, 0u - (peerSum + 0xFFu * static_cast<std::uint32_t>(start)));
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace {
 // What the assembler prints when it fails, read from the console transcript
 // of the simulated platform.
 class AssemblerOutput : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         platform::sim::reset();
         buffer_.assign(CONCAT_BUFFER_SIZE + 16, 0);
@@ -33,8 +33,7 @@ protected:
 
 TEST_F(AssemblerOutput, InvalidRecordIsPrintedWithoutItsLineEnd) {
     ASSERT_EQ(assemble(":0200000001FF03\r\n:00000001FF\r\n"), 0);
-    EXPECT_EQ(platform::sim::consoleText(),
-              "\r\n intel_hex_line_is_valid \r\n:0200000001FF03\r\n");
+    EXPECT_EQ(platform::sim::consoleText(), "\r\n intel_hex_line_is_valid \r\n:0200000001FF03\r\n");
 }
 
 TEST_F(AssemblerOutput, InvalidRecordAfterValidOnes) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "HexRecords.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
@@ -13,35 +14,10 @@ namespace {
 constexpr std::size_t kImageSize = CONCAT_BUFFER_SIZE;
 constexpr std::uint8_t kErased = 0xFF;
 
-// One record line with its checksum, built from the record rules.
-std::string record(int type, int address, const std::vector<std::uint8_t>& data,
-                   const char* lineEnd = "\r\n") {
-    std::vector<std::uint8_t> bytes = {
-        static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
-        static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(type)};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string line = ":";
-    char digits[3];
-    for (std::uint8_t b : bytes) {
-        sum += b;
-        std::snprintf(digits, sizeof digits, "%02X", b);
-        line += digits;
-    }
-    std::snprintf(digits, sizeof digits, "%02X", (0x100 - sum % 0x100) % 0x100);
-    return line + digits + lineEnd;
-}
-
-std::string dataRecord(int address, const std::vector<std::uint8_t>& data,
-                       const char* lineEnd = "\r\n") {
-    return record(0, address, data, lineEnd);
-}
-
-std::string extendedLinearAddress(std::uint8_t high, std::uint8_t low) {
-    return record(4, 0, {high, low});
-}
-
-const std::string kEndOfFile = ":00000001FF\r\n";
+using hex_records::dataRecord;
+using hex_records::extendedLinearAddress;
+using hex_records::kEndOfFile;
+using hex_records::record;
 
 // The shared image buffer as the program entry leaves it, with its 16 spare
 // bytes, and writable working copies of test texts.

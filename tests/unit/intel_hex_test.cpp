@@ -57,6 +57,12 @@ void expectValidRecord(const RecordCase& c) {
               c.isExtendedLinearAddress ? 1 : 0);
     ASSERT_TRUE(data.has_value());
     EXPECT_EQ(*data, c.data);
+
+    const IntelHexRecord record = intel_hex_record_from_valid_line(line.get());
+    EXPECT_EQ(record.dataLength, c.byteCount);
+    EXPECT_EQ(record.address, c.address);
+    EXPECT_EQ(record.recordType, c.type);
+    EXPECT_EQ(std::vector<std::uint8_t>(record.data, record.data + record.dataLength), c.data);
 }
 
 const std::vector<std::uint8_t> kSixteenBytes = {0x48, 0x1F, 0xD7, 0x03, 0x80, 0x01, 0x4F, 0x1C,
@@ -142,6 +148,7 @@ TEST(RecordReader, InvalidRecords) {
         intel_hex_line_is_data_record(line.get());
         intel_hex_line_is_extended_linear_address_record(line.get());
         intel_hex_start_code_present(line.get());
+        intel_hex_record_from_valid_line(line.get());
     }
 }
 

@@ -12,34 +12,31 @@
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
 
+using namespace system_texts;
+
 namespace sim = platform::sim;
 using sim::EventKind;
 
-const std::string kBanner =
-    "\n\rYou are about to upload the firmware version 1.0.7"
-    "\n\r\n\rDetecting COM port and Baud Rate..................";
-const std::string kAskPort = std::string("FAILED") + "\n\r\n\rEnter the COM port number : ";
-const std::string kPressKey = "\r\nPress any key to exit";
-const std::string kUpdateFailed = "\n\rERROR: The update was not successful.\r\n";
+const std::string kAskPortAfterFailure = "FAILED" + kAskPort;
 // A unit whose programmable-logic device is refused: the update sequence
 // ends after the version query.
 const std::string kRefusedUnit =
     std::string("Checking firmware version ..............  1.00.06 \r\n") +
-    "Checking fpga version ..................  K620418 1.07  device:3\r\n" +
-    "Checking product .......... " + "FAILED, Unknown product\r\n";
+    "Checking fpga version ..................  K620418 1.07  device:3\r\n" + kProductLabel +
+    kUnknownProduct;
 
 std::string opening(int port) {
     return "\r\nOpening COM" + std::to_string(port) + "....................";
 }
 std::string askRate(int rate) {
-    return std::string("OK\r\n") +
-           "\n\r\n\rEnter the BAUD RATE       : " + "\r\nSetting baud rate at " +
-           std::to_string(rate) + "..........";
+    return std::string("OK\r\n") + kAskRate + "\r\nSetting baud rate at " + std::to_string(rate) +
+           "..........";
 }
 
 class ProgramEntry : public SimRun {};
@@ -56,16 +53,18 @@ struct EntryCase {
 TEST_F(ProgramEntry, RunsEndAtTheKeyPressWithTheirStatus) {
     const std::vector<EntryCase> cases{
         {"operator's port refused", std::nullopt, std::nullopt, "7\n",
-         kBanner + kAskPort + opening(7) + "ERROR: Opening COM7 failed !" + kPressKey, -1},
+         kBanner + kAskPortAfterFailure + opening(7) + "ERROR: Opening COM7 failed !" +
+             kPressAnyKey,
+         -1},
         {"operator's rate refused", 40, std::nullopt, "40\n12345\n",
-         kBanner + kAskPort + opening(40) + askRate(12345) + kPressKey, -1},
+         kBanner + kAskPortAfterFailure + opening(40) + askRate(12345) + kPressAnyKey, -1},
         {"operator's port and rate accepted", std::nullopt, 40, "40\n9600\n",
-         kBanner + kAskPort + opening(40) + askRate(9600) + "OK\r\n" + kRefusedUnit +
-             kUpdateFailed + kPressKey,
+         kBanner + kAskPortAfterFailure + opening(40) + askRate(9600) + "OK\r\n" + kRefusedUnit +
+             kUpdateFailed + kPressAnyKey,
          1},
         {"unit found by discovery: no questions", std::nullopt, 3, "",
          kBanner + "OK\r\n" + "COM PORT Number : 3" + "\r\nBaud rate       : 9600 \r\n\r\n" +
-             kRefusedUnit + kUpdateFailed + kPressKey,
+             kRefusedUnit + kUpdateFailed + kPressAnyKey,
          1},
     };
     for (const EntryCase& c : cases) {
@@ -111,7 +110,7 @@ TEST_F(ProgramEntry, RunsEndAtTheKeyPressWithTheirStatus) {
             }
             const std::string finalMessage = c.status == -1 ? "" : kUpdateFailed;
             EXPECT_TRUE(closed);
-            EXPECT_EQ(textsAfterClose, (std::vector<std::string>{finalMessage, kPressKey}));
+            EXPECT_EQ(textsAfterClose, (std::vector<std::string>{finalMessage, kPressAnyKey}));
         }
         // The update sequence talks with CTS flow control on.
         if (c.unitPort) {
@@ -133,9 +132,9 @@ struct OperatorCase {
 // read counts as 0, whatever discovery left behind; what follows a number is
 // ignored. COM1 and COM32 exist, without a unit.
 TEST_F(ProgramEntry, OperatorEntriesThatAreNotNumbersCountAsZero) {
-    const std::string refusedPortZero = opening(0) + "ERROR: Opening COM0 failed !" + kPressKey;
+    const std::string refusedPortZero = opening(0) + "ERROR: Opening COM0 failed !" + kPressAnyKey;
     const std::string silentUnit = std::string("OK\r\n") + "Checking product .......... " +
-                                   "FAILED, Unknown product\r\n" + kUpdateFailed + kPressKey;
+                                   "FAILED, Unknown product\r\n" + kUpdateFailed + kPressAnyKey;
     const std::vector<OperatorCase> cases{
         {"letters", "abc\n", refusedPortZero, -1},
         {"empty line", "\n32\n", refusedPortZero, -1},
@@ -144,11 +143,11 @@ TEST_F(ProgramEntry, OperatorEntriesThatAreNotNumbersCountAsZero) {
         {"beyond 32 bits, would wrap to 1", "4294967297\n", refusedPortZero, -1},
         {"just beyond the signed range", "2147483648\n", refusedPortZero, -1},
         {"sign without digits", "+-5\n", refusedPortZero, -1},
-        {"negative number", "-1\n", opening(-1) + "ERROR: Opening COM-1 failed !" + kPressKey, -1},
-        {"rate in letters", "32\nabc\n", opening(32) + askRate(0) + kPressKey, -1},
+        {"negative number", "-1\n", opening(-1) + "ERROR: Opening COM-1 failed !" + kPressAnyKey, -1},
+        {"rate in letters", "32\nabc\n", opening(32) + askRate(0) + kPressAnyKey, -1},
         {"rate beyond 32 bits, would wrap to 9600", "32\n4294976896\n",
-         opening(32) + askRate(0) + kPressKey, -1},
-        {"rate ended by the input", "32\n", opening(32) + askRate(0) + kPressKey, -1},
+         opening(32) + askRate(0) + kPressAnyKey, -1},
+        {"rate ended by the input", "32\n", opening(32) + askRate(0) + kPressAnyKey, -1},
         {"text after the number", " +32 port\n9600xyz\n", opening(32) + askRate(9600) + silentUnit,
          1},
     };
@@ -160,7 +159,7 @@ TEST_F(ProgramEntry, OperatorEntriesThatAreNotNumbersCountAsZero) {
         sim::setConsoleInput(c.input);
 
         EXPECT_EQ(runVendraFwUpgrade(), c.status);
-        EXPECT_EQ(sim::consoleText(), kBanner + kAskPort + c.console)
+        EXPECT_EQ(sim::consoleText(), kBanner + kAskPortAfterFailure + c.console)
             << sim::escape(sim::consoleText());
     }
 }
@@ -179,13 +178,13 @@ TEST_F(ProgramEntry, ExitStatusOfACompletedSequence) {
     const std::vector<OutcomeCase> cases{
         {"unit back with its prompt", std::nullopt,
          "100%\b\b\b\b100%\n\r\n\rThe update was successful, the unit is now operational\r\n" +
-             kPressKey,
+             kPressAnyKey,
          0},
         {"unit silent after the reboot", unitsim::Fault::RebootNothing,
-         "100%\b\b\b\b100%" + kPressKey, 2},
+         "100%\b\b\b\b100%" + kPressAnyKey, 2},
         {"image refused", unitsim::Fault::WrongSuccess,
          "\r\nError: Expected response did  not matched !\r\n" + std::string("FAILED\r\n") +
-             kUpdateFailed + kPressKey,
+             kUpdateFailed + kPressAnyKey,
          1},
     };
     for (const OutcomeCase& c : cases) {

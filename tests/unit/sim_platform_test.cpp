@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "ScriptedFarEnd.h"
 #include "SimPlatform.h"
 
 namespace {
@@ -14,31 +15,6 @@ using sim::EventKind;
 using sim::Micros;
 
 constexpr Micros kMs = 1000;
-
-// A far end that sends fixed arrivals and can hold CTS off or drop the line.
-class ScriptedFarEnd : public sim::FarEnd {
-  public:
-    std::vector<sim::Arrival> pending;
-    std::vector<std::string> received;
-    std::vector<Micros> receivedAt;
-    Micros ctsOffUntil = 0;
-    bool lineUp = true;
-
-    bool receive(Micros at, std::string_view bytes, sim::LineState) override {
-        received.emplace_back(bytes);
-        receivedAt.push_back(at);
-        return lineUp;
-    }
-    std::vector<sim::Arrival> transmit(Micros until, sim::LineState) override {
-        std::vector<sim::Arrival> due;
-        while (!pending.empty() && pending.front().at <= until) {
-            due.push_back(pending.front());
-            pending.erase(pending.begin());
-        }
-        return due;
-    }
-    Micros ctsOnFrom(Micros now) override { return std::max(now, ctsOffUntil); }
-};
 
 DCB lineSettings(std::uint32_t baud, bool cts) {
     DCB dcb{};
@@ -102,16 +78,6 @@ TEST_F(SimPlatformTest, OpenSucceedsOnlyOnPresentFreePorts) {
     }
 }
 
-TEST_F(SimPlatformTest, OpenPortIsExclusiveUntilClosed) {
-    sim::addSilentPort(1);
-    const platform::SerialHandle first = platform::serialOpen("\\\\.\\COM1");
-    ASSERT_NE(first, platform::kInvalidSerialHandle);
-    EXPECT_EQ(platform::serialOpen("\\\\.\\COM1"), platform::kInvalidSerialHandle);
-    EXPECT_TRUE(platform::serialClose(first));
-    EXPECT_FALSE(platform::serialClose(first));
-    EXPECT_NE(platform::serialOpen("\\\\.\\COM1"), platform::kInvalidSerialHandle);
-}
-
 TEST_F(SimPlatformTest, EveryOperationFailsWithoutAPort) {
     char buffer[4] = {};
     std::uint32_t count = 99;
@@ -146,20 +112,10 @@ TEST_F(SimPlatformTest, RatesADriverCannotSetAreRefusedAndTheOldRateStays) {
     }
 }
 
-TEST_F(SimPlatformTest, ReadOnASilentLineLastsOneTimeOut) {
-    sim::addSilentPort(1);
-    const platform::SerialHandle handle = openAt(1, 9600, false, 500);
-    const Micros start = sim::now();
-    EXPECT_EQ(readOnce(handle), "");
-    EXPECT_EQ(sim::now() - start, 500 * kMs);
-    platform::serialSetTimeouts(handle, readTimeout(11000));
-    EXPECT_EQ(readOnce(handle), "");
-    EXPECT_EQ(sim::now() - start, 11500 * kMs);
-}
-
 TEST_F(SimPlatformTest, ReadEndsWhenItsCountHasArrived) {
     ScriptedFarEnd unit;
-    unit.pending = {{100 * kMs, "abc"}, {300 * kMs, "defg"}};
+    unit.sendAt(100 * kMs, "abc");
+    unit.sendAt(300 * kMs, "defg");
     sim::addUnitPort(1, unit);
     const platform::SerialHandle handle = openAt(1, 9600, false, 1000);
     EXPECT_EQ(readOnce(handle, 5), "abcde");
@@ -171,7 +127,9 @@ TEST_F(SimPlatformTest, ReadEndsWhenItsCountHasArrived) {
 
 TEST_F(SimPlatformTest, BytesBetweenReadsWaitButOpenAndPurgeDropThem) {
     ScriptedFarEnd unit;
-    unit.pending = {{50 * kMs, "early"}, {700 * kMs, "late"}, {1600 * kMs, "queued"}};
+    unit.sendAt(50 * kMs, "early");
+    unit.sendAt(700 * kMs, "late");
+    unit.sendAt(1600 * kMs, "queued");
     sim::addUnitPort(1, unit);
     platform::sleepMs(100);
     platform::SerialHandle handle = openAt(1, 9600, false, 500);
@@ -199,27 +157,15 @@ TEST_F(SimPlatformTest, WriteTakesTenBitTimesPerByte) {
         const Micros start = sim::now();
         EXPECT_TRUE(writeText(handle, std::string(c.bytes, 'x')));
         EXPECT_EQ(sim::now() - start, c.micros) << c.baud;
-        EXPECT_EQ(unit.receivedAt.back(), sim::now());
+        EXPECT_EQ(unit.writeEnds().back(), sim::now());
     }
-}
-
-TEST_F(SimPlatformTest, WriteWaitsWhileCtsIsHeldOffOnlyWithFlowControl) {
-    ScriptedFarEnd unit;
-    unit.ctsOffUntil = 2000 * kMs;
-    sim::addUnitPort(1, unit);
-    platform::SerialHandle handle = openAt(1, 115200, false, 500);
-    EXPECT_TRUE(writeText(handle, "a"));
-    EXPECT_LT(sim::now(), 1 * kMs);
-    platform::serialSetState(handle, lineSettings(115200, true));
-    EXPECT_TRUE(writeText(handle, "b"));
-    EXPECT_EQ(sim::now(), 2000 * kMs + 86);
 }
 
 TEST_F(SimPlatformTest, WriteFailsWhenTheLineIsDown) {
     ScriptedFarEnd unit;
     sim::addUnitPort(1, unit);
     platform::SerialHandle handle = openAt(1, 9600, false, 500);
-    unit.lineUp = false;
+    unit.takeLineDown();
     std::uint32_t written = 99;
     EXPECT_FALSE(platform::serialWrite(handle, "abc", 3, &written));
     EXPECT_EQ(written, 0U);
@@ -289,7 +235,7 @@ TEST_F(SimPlatformTest, DiscardDropsOnlyThePartlyReadLine) {
 
 TEST_F(SimPlatformTest, TranscriptRecordsEverythingWithItsTime) {
     ScriptedFarEnd unit;
-    unit.pending = {{600 * kMs, "ok\r\n"}};
+    unit.sendAt(600 * kMs, "ok\r\n");
     sim::addUnitPort(1, unit);
     platform::consolePrintf("Opening COM%d", 1);
     EXPECT_EQ(platform::serialOpen("\\\\.\\COM2"), platform::kInvalidSerialHandle);

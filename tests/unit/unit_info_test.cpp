@@ -17,7 +17,7 @@
 #include "SimPlatform.h"
 #include "SimRun.h"
 #include "UnitModel.h"
-#include "UpdateTranscript.h"
+#include "UpdateSteps.h"
 #include "VendraFwUnitInfo.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "Platform.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
 
 namespace {
@@ -169,7 +170,7 @@ TEST_F(UnitModelTest, AnswersTheProbeOnlyAtTheRateItListensAt) {
     for (const std::uint32_t baud : {115200U, 57600U, 4800U, 9600U}) {
         Host host(baud, false, 500);
         const std::string reply = host.exchange("%help -c version");
-        EXPECT_EQ(reply, baud == 9600 ? unitsim::kHelpVersionReply : "") << baud;
+        EXPECT_EQ(reply, baud == 9600 ? system_texts::kProbeReply : "") << baud;
     }
     EXPECT_EQ(unit.frames().size(), 1U);
     EXPECT_EQ(unit.frames()[0].line, (unitsim::Line{9600, false}));
@@ -196,7 +197,7 @@ TEST_F(UnitModelTest, AnswersOnlyWellFormedFrames) {
         host.write(c.bytes);
         EXPECT_EQ(host.collect(), "") << c.bytes;
         const std::string reply = host.exchange("%fw -p");
-        EXPECT_EQ(reply, c.followingAnswered ? unitsim::kTxIdentity : "") << c.bytes;
+        EXPECT_EQ(reply, c.followingAnswered ? system_texts::kTxIdentity : "") << c.bytes;
         EXPECT_FALSE(unit.violations().empty()) << c.bytes;
     }
 }
@@ -211,8 +212,9 @@ TEST_F(UnitModelTest, DefaultRepliesOfBothVariants) {
         EXPECT_EQ(versionFields(host.exchange("%fw -v"), &device, &model), 7);
         EXPECT_EQ(device, 7);
         EXPECT_LE(model.size(), 7U);
-        EXPECT_EQ(host.exchange("%fw -p"),
-                  variant == unitsim::Variant::Tx ? unitsim::kTxIdentity : unitsim::kRxIdentity);
+        EXPECT_EQ(host.exchange("%fw -p"), variant == unitsim::Variant::Tx
+                                               ? system_texts::kTxIdentity
+                                               : system_texts::kRxIdentity);
     }
 }
 
@@ -222,10 +224,12 @@ TEST_F(UnitModelTest, ReplyFaults) {
         const char* command;
         std::function<bool(const std::string&)> holds;
     };
-    const std::string tx(unitsim::kTxIdentity);
+    const std::string tx(system_texts::kTxIdentity);
     const std::vector<Case> cases{
         {Fault::WrongIdentity, "%fw -p",
-         [&](const std::string& r) { return !r.empty() && r != tx && r != unitsim::kRxIdentity; }},
+         [&](const std::string& r) {
+             return !r.empty() && r != tx && r != system_texts::kRxIdentity;
+         }},
         {Fault::IdentityOneMore, "%fw -p",
          [&](const std::string& r) { return r.size() == tx.size() + 1 && r.starts_with(tx); }},
         {Fault::DeviceCode3, "%fw -v",
@@ -266,7 +270,7 @@ TEST_F(UnitModelTest, SecondProbeOnly) {
     UnitModel& unit = attach({Fault::SecondProbeOnly});
     Host host(9600, false, 500);
     EXPECT_EQ(host.exchange("%help -c version"), "");
-    EXPECT_EQ(host.exchange("%help -c version"), unitsim::kHelpVersionReply);
+    EXPECT_EQ(host.exchange("%help -c version"), system_texts::kProbeReply);
     EXPECT_EQ(unit.frames().size(), 2U);
 }
 
@@ -280,9 +284,9 @@ TEST_F(UnitModelTest, SplitReplyComesInTwoPiecesThatOneExchangeJoins) {
     const std::string b = host.read();
     EXPECT_FALSE(a.empty());
     EXPECT_FALSE(b.empty());
-    EXPECT_EQ(a + b, unitsim::kTxIdentity);
+    EXPECT_EQ(a + b, system_texts::kTxIdentity);
     host.setTimeout(500);
-    EXPECT_EQ(host.exchange("%fw -p"), unitsim::kTxIdentity);
+    EXPECT_EQ(host.exchange("%fw -p"), system_texts::kTxIdentity);
 }
 
 TEST_F(UnitModelTest, LateReadyArrivesAfterTheCommandTimeOut) {

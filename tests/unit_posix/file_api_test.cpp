@@ -10,12 +10,13 @@
 #include "FileAPI.h"
 #include "ScratchDirectory.h"
 #include "SimPlatform.h"
+#include "SystemTexts.h"
 
 namespace {
 
+using namespace system_texts;
+
 constexpr int kBinary = 1;
-constexpr char kNoSuchFile[] = "ERROR: File does not exists\n";
-constexpr char kNoFileOpen[] = "ERROR: File does not exists or Not opened !\n";
 
 std::string times(int count, const std::string& line) {
     std::string text;

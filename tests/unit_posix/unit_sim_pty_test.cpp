@@ -2,94 +2,47 @@
 // makes in a temporary directory is opened.
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "ScratchDirectory.h"
+#include "SystemTexts.h"
 #include "UnitModel.h"
-
-extern char** environ;
+#include "UnitSimProcess.h"
 
 namespace {
+
+using namespace system_texts;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr int kReadyWaitMs = 5000;
 constexpr int kReplyWaitMs = 500;
 
+// unit-sim linking COM3 in a scratch directory of its own.
 class UnitSim {
   public:
-    explicit UnitSim(std::vector<std::string> extra) {
-        dir_ = fs::temp_directory_path() /
-               ("unit-sim-test-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        std::vector<std::string> args{UNIT_SIM_PATH, "--dir",    dir_.string(),    "--port",
-                                      "3",           "--report", report().string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        output_ = out[0];
-        pollfd watched{output_, POLLIN, 0};
-        EXPECT_EQ(poll(&watched, 1, kReadyWaitMs), 1) << "unit-sim did not start";
-        char line[256] = {};
-        const ssize_t got = read(output_, line, sizeof line - 1);
-        EXPECT_GT(got, 0);
-        EXPECT_TRUE(std::string(line).starts_with("ready ")) << line;
-    }
-    ~UnitSim() {
-        stop();
-        close(output_);
-        fs::remove_all(dir_);
-    }
+    explicit UnitSim(const std::vector<std::string>& options)
+        : process_(devices_.path(), 3, options) {}
 
-    fs::path device() const { return dir_ / "ttyS2"; }
-    fs::path report() const { return dir_ / "report.txt"; }
-
-    // Ends unit-sim as a test harness would; returns its report.
+    fs::path device() const { return devices_ / "ttyS2"; }
+    // Ends unit-sim, which must exit cleanly; returns its report.
     std::string stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-            pid_ = 0;
-        }
-        std::ifstream file(report());
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
+        std::string report = process_.stop();
+        EXPECT_EQ(process_.exitStatus(), 0);
+        return report;
     }
 
   private:
-    static inline int counter_ = 0;
-    fs::path dir_;
-    pid_t pid_ = 0;
-    int output_ = -1;
+    ScratchDirectory devices_;
+    test_support::UnitSimProcess process_;
 };
 
 class Line {
@@ -139,18 +92,16 @@ class Line {
     int fd_;
 };
 
-constexpr std::string_view kProbe = "%%%help -c version\n\r";
-
 TEST(UnitSimPty, AnswersTheProbeOnlyAtItsRateAndReportsWhatItGot) {
     UnitSim unit({"--rate", "9600", "--variant", "rx"});
     {
         Line line(unit.device());
         line.set(B115200, false);
-        EXPECT_EQ(line.exchange(kProbe), "");
+        EXPECT_EQ(line.exchange(kProbeFrame), "");
         line.set(B9600, false);
-        EXPECT_EQ(line.exchange(kProbe), unitsim::kHelpVersionReply);
+        EXPECT_EQ(line.exchange(kProbeFrame), system_texts::kProbeReply);
         line.set(B9600, true);
-        EXPECT_EQ(line.exchange("%%%fw -p\n\r"), unitsim::kRxIdentity);
+        EXPECT_EQ(line.exchange("%%%fw -p\n\r"), system_texts::kRxIdentity);
     }
     const std::string report = unit.stop();
     EXPECT_NE(report.find("baud=9600 cts=0 command=\"%help -c version\""), std::string::npos)
@@ -166,7 +117,7 @@ TEST(UnitSimPty, MutePortTakesBytesAndNeverAnswers) {
     {
         Line line(unit.device());
         line.set(B9600, false);
-        EXPECT_EQ(line.exchange(kProbe), "");
+        EXPECT_EQ(line.exchange(kProbeFrame), "");
     }
     EXPECT_NE(unit.stop().find("command=\"%help -c version\""), std::string::npos);
 }

@@ -18,35 +18,21 @@
 #include <vector>
 
 #include "CatalogueImages.h"
+#include "HexRecords.h"
 #include "ScratchDirectory.h"
 #include "SimPlatform.h"
+#include "SystemTexts.h"
 #include "VendraFwUpgrade.h"
 
 namespace {
 
+using namespace system_texts;
+
 constexpr char kWebFile[] = "FwToUpload.bin";
 constexpr char kFixedHeader[] = "KorVan\r\n620418\r\n1.0.7\r\n";
 constexpr std::size_t kBodyLine = 928;
-constexpr char kPressAnyKey[] = "\r\nPress any key to exit";
-constexpr char kNoSuchFile[] = "ERROR: File does not exists\n";
-constexpr char kNoFileOpen[] = "ERROR: File does not exists or Not opened !\n";
 
-std::string hexByte(unsigned value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return text;
-}
-
-std::string record(unsigned type, unsigned address, const std::uint8_t* data, std::size_t count) {
-    unsigned sum = static_cast<unsigned>(count) + (address >> 8) + address + type;
-    std::string line = ":" + hexByte(static_cast<unsigned>(count)) + hexByte(address >> 8) +
-                       hexByte(address) + hexByte(type);
-    for (std::size_t i = 0; i < count; ++i) {
-        line += hexByte(data[i]);
-        sum += data[i];
-    }
-    return line + hexByte(0x100u - (sum & 0xFFu)) + "\r\n";
-}
+using hex_records::record;
 
 // An Intel HEX text whose assembled image is exactly `image`: records of up
 // to 16 bytes from position 0, then one more record at the image's end, whose
@@ -60,9 +46,10 @@ std::string intelHexOf(const std::vector<std::uint8_t>& image) {
         if ((position >> 16) != segment) {
             segment = static_cast<unsigned>(position >> 16);
             const std::uint8_t base[2] = {0x00, static_cast<std::uint8_t>(segment)};
-            text += record(0x04, 0, base, 2);
+            text += record(hex_records::kExtendedLinear, 0, {base[0], base[1]});
         }
-        text += record(0x00, position & 0xFFFF, data, count);
+        text += record(hex_records::kData, static_cast<std::uint16_t>(position & 0xFFFF),
+                       {data, data + count});
     };
     for (std::size_t position = 0; position < image.size(); position += kRecordBytes) {
         const std::size_t count = std::min(kRecordBytes, image.size() - position);
@@ -270,7 +257,8 @@ TEST_F(WebFileTest, ImageTooLargeToEncodeLeavesNoFile) {
 
 TEST_F(WebFileTest, AnEmptyImageGivesTheHeaderAlone) {
     const std::uint8_t onlyRecord[4] = {1, 2, 3, 4};
-    useImageText(record(0x00, 0, onlyRecord, 4) + ":00000001FF\r\n");
+    useImageText(record(hex_records::kData, 0, {onlyRecord, onlyRecord + 4}) +
+                 hex_records::kEndOfFile);
     ASSERT_EQ(createFirmwareFileForWeb(), 1);
     EXPECT_EQ(readWholeFile(kWebFile), std::string(kFixedHeader) + "0\r\n0\r\n");
     EXPECT_EQ(platform::sim::consoleText(), summaryOf({}) + kPressAnyKey);

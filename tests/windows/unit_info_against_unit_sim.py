@@ -18,10 +18,9 @@ import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
-sys.path.insert(0, str(HERE))
-import full_update  # noqa: E402
+sys.path.insert(0, str(HERE.parent / "support"))
 import unit_info  # noqa: E402  (the Linux run's expectations)
-import update_against_unit_sim as wine_update  # noqa: E402  (unit-sim with its pty)
+import vendra_test_support as support  # noqa: E402
 
 RUNNER = HERE.parent.parent / "scripts" / "wine-run"
 RUN_TIMEOUT_SECONDS = 180
@@ -48,9 +47,9 @@ def main():
         work = pathlib.Path(work)
         devices = work / "devices"
         devices.mkdir()
-        unit, unit_pty = wine_update.start_unit(unit_sim, devices, 3, work / "unit.txt",
+        unit, unit_pty = support.start_unit(unit_sim, devices, 3, work / "unit.txt",
                                                 "--variant", "tx", "--rate", "9600")
-        silent, silent_pty = wine_update.start_unit(unit_sim, devices, 1, work / "silent.txt",
+        silent, silent_pty = support.start_unit(unit_sim, devices, 1, work / "silent.txt",
                                                     "--mute")
         links = [(3, unit_pty), (1, silent_pty)]
         try:
@@ -58,8 +57,8 @@ def main():
             line = run(links, program, "--port", "3", "--rate", "9600", "--json")
             absent = run(links, program, "--port", "5", "--rate", "9600")
         finally:
-            full_update.stop_unit(unit)
-            full_update.stop_unit(silent)
+            support.stop_unit(unit)
+            support.stop_unit(silent)
         unit_report = (work / "unit.txt").read_text(encoding="latin-1")
         silent_report = (work / "silent.txt").read_text(encoding="latin-1")
 

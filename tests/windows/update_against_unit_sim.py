@@ -15,20 +15,19 @@ line rates and both images as the unit received them, as in that run.
 
 import pathlib
 import re
-import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
+sys.path.insert(0, str(HERE.parent / "support"))
 import full_update  # noqa: E402  (the Linux end-to-end run's expectations)
+import vendra_test_support as support  # noqa: E402
 
 CONSOLE = HERE.parent.parent / "scripts" / "wine-console"
 # The reboot wait alone is 138 s.
 RUN_TIMEOUT_SECONDS = 600
-READY_TIMEOUT_SECONDS = 10
 # The final key comes this long after its prompt: a program that took the key
 # typed during the upload has ended by then.
 FINAL_KEY_DELAY_SECONDS = 10
@@ -39,23 +38,6 @@ failures = []
 def check(condition, what):
     if not condition:
         failures.append(what)
-
-
-def start_unit(unit_sim, directory, port, report, *options):
-    process = subprocess.Popen(
-        [unit_sim, "--dir", str(directory), "--port", str(port), "--report", str(report), *options],
-        stdout=subprocess.PIPE, text=True)
-    deadline = time.monotonic() + READY_TIMEOUT_SECONDS
-    line = process.stdout.readline()
-    if not line.startswith("ready ") or time.monotonic() > deadline:
-        process.kill()
-        sys.exit(f"FAIL: unit-sim on COM{port} did not get ready: {line!r}")
-    return process, line.split()[2]
-
-
-def stop_unit(process):
-    process.send_signal(signal.SIGTERM)
-    process.wait(timeout=10)
 
 
 def check_console(console, status, images):
@@ -87,9 +69,9 @@ def main():
         work = pathlib.Path(work)
         devices = work / "devices"
         devices.mkdir()
-        unit, unit_pty = start_unit(unit_sim, devices, 3, work / "unit.txt",
+        unit, unit_pty = support.start_unit(unit_sim, devices, 3, work / "unit.txt",
                                     "--variant", "tx", "--rate", "9600")
-        silent, silent_pty = start_unit(unit_sim, devices, 1, work / "silent.txt", "--mute")
+        silent, silent_pty = support.start_unit(unit_sim, devices, 1, work / "silent.txt", "--mute")
         try:
             run = subprocess.run(
                 [str(CONSOLE), "--com", f"3={unit_pty}", "--com", f"1={silent_pty}",
@@ -98,8 +80,8 @@ def main():
                  "--type-after", "Sending Programmable Logic data", "x",
                  "--type-after", "Press any key to exit", "q", program])
         finally:
-            stop_unit(unit)
-            stop_unit(silent)
+            support.stop_unit(unit)
+            support.stop_unit(silent)
         console = (work / "console").read_bytes()
         check_console(console, run.returncode, images)
         full_update.check_report((work / "unit.txt").read_text(), "tx", 9600, images, failures)

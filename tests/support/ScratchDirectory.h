@@ -1,8 +1,8 @@
 // A fresh directory under the system's temporary directory, removed with
 // everything in it at the end of the test. enter() makes it the current
 // directory until the end of the test.
-#ifndef VENDRA_TESTS_SCRATCHDIRECTORY_H
-#define VENDRA_TESTS_SCRATCHDIRECTORY_H
+#ifndef VENDRA_TESTS_SUPPORT_SCRATCHDIRECTORY_H
+#define VENDRA_TESTS_SUPPORT_SCRATCHDIRECTORY_H
 
 #include <filesystem>
 #include <fstream>

@@ -1,14 +1,9 @@
-// Expected transcripts of whole console runs on the simulated platform, built
-// from the program's fixed texts and the line rules (each write lasts its
-// bytes x 10 bits / baud, each read one read time-out, each sleep its
-// milliseconds), and the same view of the transcript a run recorded.
-//
-// The view keeps what the operator and the unit see, with virtual times:
-// console text (adjacent pieces joined), operator input and key, opens,
-// closes (with the line and read time-out in force), writes (with their line
-// rate and CTS flow control), reads and sleeps.
-#ifndef VENDRA_TESTS_UNIT_UPDATETRANSCRIPT_H
-#define VENDRA_TESTS_UNIT_UPDATETRANSCRIPT_H
+// The steps of a whole console run on the simulated platform, as the
+// operator and the unit see them, built from the system's fixed texts onto an
+// expected run; and the flat images the uploads carry, assembled by the
+// tests' own reading of the catalogue.
+#ifndef VENDRA_TESTS_SUPPORT_UPDATESTEPS_H
+#define VENDRA_TESTS_SUPPORT_UPDATESTEPS_H
 
 #include <algorithm>
 #include <array>
@@ -17,215 +12,34 @@
 #include <string_view>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "ExpectedRun.h"
+#include "ReferenceAssembler.h"
 #include "SimPlatform.h"
+#include "SystemTexts.h"
 #include "firmware/BinImage.h"
 
 namespace updatetest {
 
 namespace sim = platform::sim;
+using system_texts::kProbeFrame;
+using system_texts::kProbeReply;
+using system_texts::kRxIdentity;
+using system_texts::kTxIdentity;
 
-inline constexpr std::uint32_t kReadRequest = 1'023'999;
-inline constexpr sim::Micros kMicrosPerMs = 1000;
 inline constexpr std::uint32_t kDataRate = 115200;
 inline constexpr std::array<std::uint32_t, 6> kProbeRates{115200, 9600, 57600, 4800, 2400, 1200};
-inline constexpr std::string_view kProbeFrame = "%%%help -c version\n\r";
-inline constexpr std::string_view kProbeReply =
-    "version\n\r   version <no parameters> {Get the current firmware version}\r\n>>";
-inline constexpr std::string_view kTxIdentity =
-    "Korvan 6G SDI EXTENDER TX OVER FIBER WITH RETURN CHANNEL\r\n>>";
-inline constexpr std::string_view kRxIdentity =
-    "Korvan 6G SDI EXTENDER RX OVER FIBER WITH RETURN CHANNEL\r\n>>";
 
-inline bool shownInView(sim::EventKind kind) {
-    switch (kind) {
-        case sim::EventKind::Console:
-        case sim::EventKind::ConsoleRead:
-        case sim::EventKind::Key:
-        case sim::EventKind::Open:
-        case sim::EventKind::Close:
-        case sim::EventKind::Write:
-        case sim::EventKind::Read:
-        case sim::EventKind::Sleep:
-            return true;
-        default:
-            return false;
-    }
-}
-
-inline std::string renderView(const std::vector<sim::Event>& events) {
-    std::vector<sim::Event> shown;
-    for (const sim::Event& event : events) {
-        if (!shownInView(event.kind)) {
-            continue;
-        }
-        if (event.kind == sim::EventKind::Console && !shown.empty() &&
-            shown.back().kind == sim::EventKind::Console) {
-            shown.back().text += event.text;
-            continue;
-        }
-        shown.push_back(event);
-    }
-    std::string text;
-    for (const sim::Event& event : shown) {
-        if (event.kind == sim::EventKind::Console && event.text.empty()) {
-            continue;
-        }
-        text += sim::renderEvent(event) + "\n";
-    }
-    return text;
-}
-
-// Equal texts; otherwise a failure that shows the first differing line of
-// each with the line before it.
-inline void expectSameText(const std::string& actual, const std::string& expected) {
-    if (actual == expected) {
-        return;
-    }
-    std::size_t line = 1;
-    std::size_t start = 0;
-    std::size_t previous = 0;
-    for (std::size_t i = 0;
-         i < std::min(actual.size(), expected.size()) && actual[i] == expected[i]; ++i) {
-        if (actual[i] == '\n') {
-            ++line;
-            previous = start;
-            start = i + 1;
-        }
-    }
-    const auto lineAt = [](const std::string& text, std::size_t from) {
-        return text.substr(from, text.find('\n', from) - from);
-    };
-    ADD_FAILURE() << "transcripts differ at line " << line
-                  << "\n  both:     " << lineAt(expected, previous)
-                  << "\n  actual:   " << lineAt(actual, start)
-                  << "\n  expected: " << lineAt(expected, start) << "\n  (actual " << actual.size()
-                  << " bytes, expected " << expected.size() << ")";
-}
-
-// A flat image assembled from catalogue text by this test's own reading of
-// the records: extended linear address records set the base from their
-// second data byte, data records land at base + address, gaps stay 0xFF, and
-// the length is the load offset of the last data record.
-struct FlatImage {
-    std::string bytes;
-    std::uint32_t checksum = 0;
-};
-
-inline unsigned hexValue(std::string_view text, std::size_t at, std::size_t digits) {
-    unsigned value = 0;
-    for (std::size_t i = 0; i < digits; ++i) {
-        const char c = text[at + i];
-        value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'A' + 10);
-    }
-    return value;
-}
-
-inline FlatImage assembleIndependently(std::string_view text) {
-    constexpr std::size_t kArea = 4 * 1024 * 1024;
-    std::string memory(kArea, '\xFF');
-    std::size_t base = 0;
-    std::size_t length = 0;
-    std::size_t start = text.find(':');
-    while (start != std::string_view::npos) {
-        const std::size_t count = hexValue(text, start + 1, 2);
-        const std::size_t address = hexValue(text, start + 3, 4);
-        const unsigned type = hexValue(text, start + 7, 2);
-        if (type == 4) {
-            base = std::size_t{hexValue(text, start + 11, 2)} << 16;
-        } else if (type == 0) {
-            for (std::size_t i = 0; i < count; ++i) {
-                memory[base + address + i] =
-                    static_cast<char>(hexValue(text, start + 9 + 2 * i, 2));
-            }
-            length = base + address;
-        }
-        start = text.find(':', start + 1);
-    }
-    FlatImage image;
-    image.bytes = memory.substr(0, length);
-    for (const char c : image.bytes) {
-        image.checksum -= static_cast<unsigned char>(c);
-    }
-    return image;
-}
+using reference::FlatImage;
 
 inline FlatImage catalogueImage(int index) {
     const autogen_files& entry = AUTOGEN_FILES[index];
-    return assembleIndependently(std::string_view(entry.fileData, entry.fileDataLength));
+    return reference::assemble(std::string_view(entry.fileData, entry.fileDataLength));
 }
-
-// The expected run, event by event, on its own clock.
-class ExpectedRun {
-  public:
-    sim::Micros now() const { return now_; }
-
-    void console(std::string_view text) { add(sim::EventKind::Console, 0).text = text; }
-    void line(std::string_view text) {
-        console(text);
-        console("\n");
-    }
-    void input(std::string_view consumed) { add(sim::EventKind::ConsoleRead, 0).text = consumed; }
-    void key(std::string_view taken) { add(sim::EventKind::Key, 0).text = taken; }
-    void open(int port) { add(sim::EventKind::Open, port); }
-    void openFails(int port) { add(sim::EventKind::Open, port).ok = false; }
-    void close(int port, sim::LineState line, std::uint32_t readTimeoutMs) {
-        sim::Event& e = add(sim::EventKind::Close, port);
-        e.line = line;
-        e.timeouts.ReadTotalTimeoutConstant = readTimeoutMs;
-    }
-    void write(int port, sim::LineState line, std::string_view bytes, bool ok = true) {
-        sim::Event& e = add(sim::EventKind::Write, port);
-        e.text = bytes;
-        e.line = line;
-        e.ok = ok;
-        e.duration = static_cast<sim::Micros>(bytes.size()) * 10'000'000 / line.baud;
-        now_ += e.duration;
-    }
-    void read(int port, std::uint32_t timeoutMs, std::string_view bytes = {}) {
-        sim::Event& e = add(sim::EventKind::Read, port);
-        e.text = bytes;
-        e.value = kReadRequest;
-        e.duration = timeoutMs * kMicrosPerMs;
-        now_ += e.duration;
-    }
-    void sleep(std::uint32_t ms) {
-        sim::Event& e = add(sim::EventKind::Sleep, 0);
-        e.value = ms;
-        e.duration = ms * kMicrosPerMs;
-        now_ += e.duration;
-    }
-
-    std::string render() const { return renderView(events_); }
-    std::string consoleText() const {
-        std::string text;
-        for (const sim::Event& e : events_) {
-            if (e.kind == sim::EventKind::Console) {
-                text += e.text;
-            }
-        }
-        return text;
-    }
-
-  private:
-    sim::Event& add(sim::EventKind kind, int port) {
-        sim::Event& e = events_.emplace_back();
-        e.at = now_;
-        e.kind = kind;
-        e.port = port;
-        return e;
-    }
-
-    sim::Micros now_ = 0;
-    std::vector<sim::Event> events_;
-};
 
 // The steps of a run, as the operator and the unit see them.
 
 inline void banner(ExpectedRun& x) {
-    x.console("\n\rYou are about to upload the firmware version 1.0.7");
-    x.console("\n\r\n\rDetecting COM port and Baud Rate..................");
+    x.console(system_texts::kBanner);
 }
 
 // The existence test of an existing port, then the probes at each rate up to
@@ -273,12 +87,12 @@ inline void discovery(ExpectedRun& x, int unitPort, std::uint32_t unitRate) {
 
 // The operator names the port and the rate; both are accepted.
 inline void manualDialogue(ExpectedRun& x, int port, std::uint32_t rate) {
-    x.console("\n\r\n\rEnter the COM port number : ");
+    x.console(system_texts::kAskPort);
     x.input(std::to_string(port) + "\n");
     x.console("\r\nOpening COM" + std::to_string(port) + "....................");
     x.open(port);
     x.line("OK\r");
-    x.console("\n\r\n\rEnter the BAUD RATE       : ");
+    x.console(system_texts::kAskRate);
     x.input(std::to_string(rate) + "\n");
     x.console("\r\nSetting baud rate at " + std::to_string(rate) + "..........");
     x.line("OK\r");
@@ -294,7 +108,7 @@ inline void identification(ExpectedRun& x, int port, std::uint32_t rate, Variant
     x.read(port, 1000, versionReply);
     x.console("Checking firmware version ..............  1.00.06 \r\n");
     x.console("Checking fpga version ..................  K620418 1.07  device:7\r\n");
-    x.console("Checking product .......... ");
+    x.console(system_texts::kProductLabel);
     const std::string_view identity = variant == Variant::Tx ? kTxIdentity : kRxIdentity;
     x.write(port, line, "%%%fw -p\n\r");
     x.read(port, 1000, identity);
@@ -375,7 +189,7 @@ inline bool upload(ExpectedRun& x, int port, sim::LineState commandLine, const U
     x.read(port, 1000);
     if (outcome.reply != "SUCCESS") {
         x.console("\r\nExpected : SUCCESS  received : " + outcome.reply + "\r\n");
-        x.line("\r\nError: Expected response did  not matched !\r");
+        x.console(system_texts::kResponseMismatch);
         x.line("FAILED\r");
         return false;
     }
@@ -421,9 +235,9 @@ inline void ending(ExpectedRun& x, int port, sim::LineState line, std::uint32_t 
                    bool updated, std::string_view key = {}) {
     x.close(port, line, readTimeoutMs);
     if (!updated) {
-        x.console("\n\rERROR: The update was not successful.\r\n");
+        x.console(system_texts::kUpdateFailed);
     }
-    x.console("\r\nPress any key to exit");
+    x.console(system_texts::kPressAnyKey);
     x.key(key);
 }
 

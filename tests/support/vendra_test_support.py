@@ -1,0 +1,51 @@
+"""What the Python tests share: the tests' own reading of image texts,
+independent of the program, and the unit-sim launcher."""
+
+import signal
+import subprocess
+import time
+
+IMAGE_AREA = 4 * 1024 * 1024
+READY_TIMEOUT_SECONDS = 10
+
+
+def assemble(text):
+    """The flat image of an image text and its checksum. Extended linear
+    address records set the base from their second data byte; data records
+    land at base + address; gaps are 0xFF; the length is the load offset of
+    the last data record. A record with a wrong byte count or checksum
+    raises ValueError."""
+    memory = bytearray(b"\xff" * IMAGE_AREA)
+    base = 0
+    length = 0
+    for line in text.split(":")[1:]:
+        record = bytes.fromhex(line.strip())
+        count, address, kind, data = record[0], int.from_bytes(record[1:3], "big"), record[3], record[4:-1]
+        if len(data) != count or sum(record) % 256 != 0:
+            raise ValueError(f"not a valid record: :{line.strip()}")
+        if kind == 4:
+            base = data[1] << 16
+        elif kind == 0:
+            memory[base + address:base + address + count] = data
+            length = base + address
+    image = bytes(memory[:length])
+    return image, (-sum(image)) % (1 << 32)
+
+
+def start_unit(unit_sim, directory, port, report, *options):
+    """unit-sim serving COM `port` linked under `directory`; returns the
+    process and the pseudo-terminal it serves, once it is ready."""
+    process = subprocess.Popen(
+        [unit_sim, "--dir", str(directory), "--port", str(port), "--report", str(report), *options],
+        stdout=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + READY_TIMEOUT_SECONDS
+    line = process.stdout.readline()
+    if not line.startswith("ready ") or time.monotonic() > deadline:
+        process.kill()
+        raise SystemExit(f"FAIL: unit-sim on COM{port} did not get ready: {line!r}")
+    return process, line.split()[2]
+
+
+def stop_unit(process):
+    process.send_signal(signal.SIGTERM)
+    process.wait(timeout=10)
