@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "Platform.h"
+#include "Console.h"
 
 namespace platform {
 

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -22,30 +21,18 @@
 #include <utility>
 
 #include "DeviceDir.h"
+#include "DeviceNames.h"
 #include "LineSettings.h"
 #include "Platform.h"
 #include "PortLocks.h"
 #include "PortPath.h"
 #include "StdinLine.h"
+#include "TerminalKey.h"
 
 namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct DeviceRange {
-    int firstPort;
-    int lastPort;
-    const char* deviceName;
-};
-
-// COM1 to COM32 as POSIX layers for Windows programs number them; USB and ACM
-// adapters get fixed ranges of their own.
-constexpr auto kDeviceRanges = std::to_array<DeviceRange>({
-    {1, 32, "ttyS"},
-    {33, 64, "ttyUSB"},
-    {65, 96, "ttyACM"},
-});
 
 struct DevicePath {
     std::string name;  // the file name under the device directory
@@ -53,15 +40,12 @@ struct DevicePath {
 };
 
 std::optional<DevicePath> devicePathOfPort(int port) {
-    for (const DeviceRange& range : kDeviceRanges) {
-        if (port >= range.firstPort && port <= range.lastPort) {
-            DevicePath device;
-            device.name = range.deviceName + std::to_string(port - range.firstPort);
-            device.path = std::string(posix::kSerialDeviceDir) + '/' + device.name;
-            return device;
-        }
+    std::optional<std::string> name = posix::deviceNameOfPort(port);
+    if (!name) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    std::string path = std::string(posix::kSerialDeviceDir) + '/' + *name;
+    return DevicePath{std::move(*name), std::move(path)};
 }
 
 class FileDescriptor {
@@ -179,7 +163,10 @@ SerialHandle serialOpen(const char* devicePath) {
         return kInvalidSerialHandle;
     }
     static_cast<void>(::ioctl(fd.get(), TIOCEXCL));
-    ::tcflush(fd.get(), TCIOFLUSH);
+    // Bytes from before the open go, as at a Windows open; a terminal whose
+    // settings could be read takes the flush, and the layer purges once more
+    // after setting the line up.
+    static_cast<void>(::tcflush(fd.get(), TCIOFLUSH));
     const SerialHandle handle{++lastHandleNumber};
     openPorts().try_emplace(handle, std::move(*lock), std::move(fd));
     return handle;
@@ -299,10 +286,12 @@ void sleepMs(std::uint32_t milliseconds) {
 }
 
 // A console write that fails (a pipe whose reader has gone) is no reason to
-// stop: SIGPIPE would end the program halfway through an upload.
+// stop: SIGPIPE would end the program halfway through an upload. Neither call
+// fails for these arguments, and a console left buffered would still show
+// everything, only later.
 void consoleSetUp() {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-    std::signal(SIGPIPE, SIG_IGN);
+    static_cast<void>(std::setvbuf(stdout, nullptr, _IONBF, 0));
+    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
 }
 
 namespace {
@@ -313,10 +302,11 @@ void consoleSelectStream(ConsoleStream stream) {
     gConsoleStream = stream;
 }
 
-// Standard error is unbuffered from the start.
+// Standard error is unbuffered from the start. Text the console does not
+// take is lost to the operator and changes nothing of the run.
 void consoleWrite(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(),
-                gConsoleStream == ConsoleStream::Error ? stderr : stdout);
+    static_cast<void>(std::fwrite(text.data(), 1, text.size(),
+                gConsoleStream == ConsoleStream::Error ? stderr : stdout));
 }
 
 bool consoleReadLine(std::string& line) {
@@ -324,32 +314,14 @@ bool consoleReadLine(std::string& line) {
 }
 
 void consoleWaitKey() {
-    if (!stdinIsTerminal()) {
-        static_cast<void>(std::getchar());
-        return;
-    }
-    termios saved{};
-    if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
-        return;
-    }
-    termios keyMode = saved;
-    keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    keyMode.c_cc[VMIN] = 1;
-    keyMode.c_cc[VTIME] = 0;
-    if (::tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0) {
-        // The key comes from the terminal itself, past anything the C library
-        // holds from earlier lines.
-        char key = 0;
-        while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-        }
-    }
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    static_cast<void>(posix::readKey());
 }
 
 void consoleDiscardInput() {
     ::__fpurge(stdin);
+    // Typed-ahead keys that stay are only read as answers nobody is asked for.
     if (stdinIsTerminal()) {
-        ::tcflush(STDIN_FILENO, TCIFLUSH);
+        static_cast<void>(::tcflush(STDIN_FILENO, TCIFLUSH));
     }
 }
 
