@@ -9,6 +9,7 @@
 
 #include "ComPortAPI.h"
 #include "RespondingFarEnd.h"
+#include "SerialRecords.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"

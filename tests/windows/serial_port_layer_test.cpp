@@ -10,6 +10,7 @@
 
 #include "ComPortAPI.h"
 #include "FarSide.h"
+#include "SerialRecords.h"
 
 namespace {
 
