@@ -76,7 +76,7 @@ constexpr auto kFaultRows = std::to_array<FaultEntry>({
     {Fault::RebootNoBracket, "reboot-no-bracket", "the reboot text does not begin with '['",
      [](UnitConfig& c) { c.rebootText = "boot] firmware 1.0.7 started\r\n>>"; }},
     {Fault::RebootBracketOnly, "reboot-bracket-only", "the reboot text is \"[\" alone",
-     [](UnitConfig& c) { c.rebootText = "["; }},
+     [](UnitConfig& c) { c.rebootText = "["s; }},
     {Fault::RebootNothing, "reboot-nothing", "reboots without a word",
      [](UnitConfig& c) { c.rebootText.clear(); }},
     {Fault::RebootEarly, "reboot-early", "back while the host's first read after its wait runs",
