@@ -158,8 +158,7 @@ void show(const sim::Event& event, bool trace) {
             return;
         default:
             if (trace) {
-                static_cast<void>(
-                    std::fprintf(stderr, "%s\n", sim::renderEvent(event).c_str()));
+                static_cast<void>(std::fprintf(stderr, "%s\n", sim::renderEvent(event).c_str()));
             }
     }
 }

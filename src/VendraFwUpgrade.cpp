@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "ComPortAPI.h"
+#include "Console.h"
 #include "Encoder.h"
 #include "FileAPI.h"
 #include "IntelHex.h"
-#include "Console.h"
 #include "PortPath.h"
 #include "Serial.h"
 #include "StringOperations.h"

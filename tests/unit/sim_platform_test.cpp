@@ -309,8 +309,9 @@ TEST_F(SimPlatformTest, OperatorInputContinuesTheScriptWhenItRunsOut) {
     platform::consoleWaitKey();
     EXPECT_FALSE(platform::consoleReadLine(line));
     platform::consoleWaitKey();
-    EXPECT_EQ(asked, (std::vector<sim::OperatorEntry>{sim::OperatorEntry::Line, sim::OperatorEntry::Key,
-                                                      sim::OperatorEntry::Line, sim::OperatorEntry::Key}));
+    EXPECT_EQ(asked,
+              (std::vector<sim::OperatorEntry>{sim::OperatorEntry::Line, sim::OperatorEntry::Key,
+                                               sim::OperatorEntry::Line, sim::OperatorEntry::Key}));
     std::vector<std::string> keys;
     for (const sim::Event& e : sim::events(EventKind::Key)) {
         keys.push_back(e.text);

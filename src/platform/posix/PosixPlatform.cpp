@@ -306,7 +306,7 @@ void consoleSelectStream(ConsoleStream stream) {
 // take is lost to the operator and changes nothing of the run.
 void consoleWrite(std::string_view text) {
     static_cast<void>(std::fwrite(text.data(), 1, text.size(),
-                gConsoleStream == ConsoleStream::Error ? stderr : stdout));
+                                  gConsoleStream == ConsoleStream::Error ? stderr : stdout));
 }
 
 bool consoleReadLine(std::string& line) {
