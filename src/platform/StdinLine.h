@@ -1,5 +1,6 @@
 // One line of standard input through the C library, for the adapters whose
-// console is the process's standard input.
+// console is the process's standard input and for VendraFwUpgrade-sim, whose
+// operator types there.
 #ifndef VENDRA_PLATFORM_STDINLINE_H
 #define VENDRA_PLATFORM_STDINLINE_H
 

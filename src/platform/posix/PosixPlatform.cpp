@@ -1,5 +1,6 @@
 // The platform on POSIX systems: serial devices through termios under the
-// compiled-in device directory, the console through the C library.
+// compiled-in device directory; the console through the C library
+// (StdioConsole.cpp) with the terminal for the key.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio_ext.h>
@@ -26,7 +27,6 @@
 #include "Platform.h"
 #include "PortLocks.h"
 #include "PortPath.h"
-#include "StdinLine.h"
 #include "TerminalKey.h"
 
 namespace platform {
@@ -282,28 +282,6 @@ void sleepMs(std::uint32_t milliseconds) {
 void consoleSetUp() {
     static_cast<void>(std::setvbuf(stdout, nullptr, _IONBF, 0));
     static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
-}
-
-namespace {
-ConsoleStream gConsoleStream = ConsoleStream::Output;
-}  // namespace
-
-void consoleSelectStream(ConsoleStream stream) {
-    gConsoleStream = stream;
-}
-
-// Standard error is unbuffered from the start. Text the console does not
-// take is lost to the operator and changes nothing of the run.
-void consoleWrite(std::string_view text) {
-    // False: cppcheck 2.10 follows consolePrintf's own text into this call and
-    // takes the view of it for one that has outlived it.
-    // cppcheck-suppress invalidLifetime
-    static_cast<void>(std::fwrite(text.data(), 1, text.size(),
-                                  gConsoleStream == ConsoleStream::Error ? stderr : stdout));
-}
-
-bool consoleReadLine(std::string& line) {
-    return readStdinLine(line);
 }
 
 void consoleWaitKey() {
