@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -114,87 +115,74 @@ unitsim::Micros millis(std::string_view option, const std::string& value) {
 }
 
 // Built at compile time, so that nothing of the table can fail at start-up.
-constexpr auto
-    kOptions =
-        std::
-            to_array<OptionEntry>(
-                {
-                    {"--dir", "D", "directory of the link (required)",
-                     [](Settings& s, std::string_view, const std::string& v) {
-                         s.options.dir = v;
-                     }},
-                    {"--port", "N", "COM port number of the link (default 1)",
-                     [](Settings& s, std::string_view o, const std::string& v) {
-                         s.options.port = static_cast<int>(number(o, v));
-                     }},
-                    {"--rate", "R", "rate the unit answers commands at (default 9600)",
-                     [](Settings& s, std::string_view o, const std::string& v) {
-                         s.options.config.baud = static_cast<std::uint32_t>(number(o, v));
-                     }},
-                    {"--variant", "tx|rx", "the unit's variant (default tx)",
-                     [](Settings& s, std::string_view, const std::string& v) {
-                         if (v != "tx" && v != "rx") {
-                             usage("variant is tx or rx");
-                         }
-                         s.options.config.identity =
-                             v == "tx" ? unitsim::kTxIdentity : unitsim::kRxIdentity;
-                     }},
-                    {"--identity", "TEXT", "reply to \"%fw -p\"",
-                     [](Settings& s, std::string_view, const std::string& v) {
-                         s.identity = unescape(v);
-                     }},
-                    {"--version-reply", "TEXT", "reply to \"%fw -v\"",
-                     [](Settings& s, std::string_view, const std::string& v) {
-                         s.options.config.versionReply = unescape(v);
-                     }},
-                    {"--reboot-text", "TEXT", "what it sends once rebooted",
-                     [](Settings& s, std::string_view, const std::string& v) {
-                         s.options.config.rebootText = unescape(v);
-                     }},
-                    {"--reboot-ms", "MS", "verdict of \"%fw -h\" to the reboot text",
-                     [](Settings& s, std::string_view o, const std::string& v) {
-                         s.options.config.rebootTime = millis(o, v);
-                     }},
-                    {"--reply-delay-ms", "MS", "frame end to the reply of a query",
-                     [](Settings& s, std::string_view o, const std::string& v) {
-                         s.options.config.replyDelay = millis(o, v);
-                     }},
-                    {"--ready-delay-ms", "MS", "frame end to \"Ready\"",
-                     [](Settings& s, std::string_view o, const std::string& v) {
-                         s.options.config.readyDelay = millis(o, v);
-                     }},
-                    {"--success-delay-ms", "MS", "last data byte to the verdict",
-                     [](Settings& s, std::string_view o, const std::string& v) {
-                         s.options.config.successDelay = millis(o, v);
-                     }},
-                    {"--cts-hold-ms", "MS", "how long cts-held-10s keeps CTS off",
-                     [](Settings& s, std::string_view o, const std::string& v) {
-                         s.options.config.ctsHold = millis(o, v);
-                     }},
-                    {"--fault", "NAME", "a fault of the unit, repeatable (see below)",
-                     [](Settings& s, std::string_view, const std::string& v) {
-                         const auto fault = unitsim::faultFromName(v);
-                         if (!fault) {
-                             usage("unknown fault " + v);
-                         }
-                         s.faults.push_back(*fault);
-                     }},
-                    {"--mute", "", "answers nothing (as the fault silent)",
-                     [](Settings& s, std::string_view, const std::string&) { s.mute = true; }},
-                    {"--report", "FILE", "where the report goes (default: standard output)",
-                     [](Settings& s, std::string_view, const std::string& v) {
-                         s.options.reportFile = v;
-                     }},
-                    {"--trace", "", "line traffic with its times on standard error",
-                     [](Settings& s, std::string_view, const std::string&) {
-                         s.options.trace = true;
-                     }},
-                    {"--help", "", "this text",
-                     [](Settings&, std::string_view, const std::string&) {
-                         printUsage(std::cout);
-                         std::exit(0);
-                     }},
-                });
+constexpr OptionEntry kOptions[] = {
+    {"--dir", "D", "directory of the link (required)",
+     [](Settings& s, std::string_view, const std::string& v) { s.options.dir = v; }},
+    {"--port", "N", "COM port number of the link (default 1)",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.port = static_cast<int>(number(o, v));
+     }},
+    {"--rate", "R", "rate the unit answers commands at (default 9600)",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.baud = static_cast<std::uint32_t>(number(o, v));
+     }},
+    {"--variant", "tx|rx", "the unit's variant (default tx)",
+     [](Settings& s, std::string_view, const std::string& v) {
+         if (v != "tx" && v != "rx") {
+             usage("variant is tx or rx");
+         }
+         s.options.config.identity = v == "tx" ? unitsim::kTxIdentity : unitsim::kRxIdentity;
+     }},
+    {"--identity", "TEXT", "reply to \"%fw -p\"",
+     [](Settings& s, std::string_view, const std::string& v) { s.identity = unescape(v); }},
+    {"--version-reply", "TEXT", "reply to \"%fw -v\"",
+     [](Settings& s, std::string_view, const std::string& v) {
+         s.options.config.versionReply = unescape(v);
+     }},
+    {"--reboot-text", "TEXT", "what it sends once rebooted",
+     [](Settings& s, std::string_view, const std::string& v) {
+         s.options.config.rebootText = unescape(v);
+     }},
+    {"--reboot-ms", "MS", "verdict of \"%fw -h\" to the reboot text",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.rebootTime = millis(o, v);
+     }},
+    {"--reply-delay-ms", "MS", "frame end to the reply of a query",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.replyDelay = millis(o, v);
+     }},
+    {"--ready-delay-ms", "MS", "frame end to \"Ready\"",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.readyDelay = millis(o, v);
+     }},
+    {"--success-delay-ms", "MS", "last data byte to the verdict",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.successDelay = millis(o, v);
+     }},
+    {"--cts-hold-ms", "MS", "how long cts-held-10s keeps CTS off",
+     [](Settings& s, std::string_view o, const std::string& v) {
+         s.options.config.ctsHold = millis(o, v);
+     }},
+    {"--fault", "NAME", "a fault of the unit, repeatable (see below)",
+     [](Settings& s, std::string_view, const std::string& v) {
+         const auto fault = unitsim::faultFromName(v);
+         if (!fault) {
+             usage("unknown fault " + v);
+         }
+         s.faults.push_back(*fault);
+     }},
+    {"--mute", "", "answers nothing (as the fault silent)",
+     [](Settings& s, std::string_view, const std::string&) { s.mute = true; }},
+    {"--report", "FILE", "where the report goes (default: standard output)",
+     [](Settings& s, std::string_view, const std::string& v) { s.options.reportFile = v; }},
+    {"--trace", "", "line traffic with its times on standard error",
+     [](Settings& s, std::string_view, const std::string&) { s.options.trace = true; }},
+    {"--help", "", "this text",
+     [](Settings&, std::string_view, const std::string&) {
+         printUsage(std::cout);
+         std::exit(0);
+     }},
+};
 
 // One line of --help: the term in a column of its own, then the description.
 void printItem(std::ostream& out, const std::string& term, std::string_view description) {
@@ -237,7 +225,7 @@ Options parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         const auto* const entry = std::ranges::find(kOptions, option, &OptionEntry::name);
-        if (entry == kOptions.end()) {
+        if (entry == std::end(kOptions)) {
             usage("unknown option " + std::string(option));
         }
         std::string value;
