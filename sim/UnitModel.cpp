@@ -1,11 +1,11 @@
 #include "UnitModel.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstdio>
+#include <array>
 #include <utility>
 
-#include "EscapeBytes.h"
+#include "Decimal.h"
+#include "TraceText.h"
 
 namespace unitsim {
 namespace {
@@ -23,28 +23,12 @@ Micros byteTime(std::uint32_t baud) {
     return kBitTimesPerSecond / baud;
 }
 
-template <typename Number>
-std::optional<Number> decimal(std::string_view text) {
-    Number value{};
-    if (text.empty() || (text.size() > 1 && text.front() == '0')) {
-        return std::nullopt;
-    }
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::string lineText(Line line) {
     return "baud=" + std::to_string(line.baud) + " cts=" + (line.ctsFlow ? "1" : "0");
 }
 
 std::string timeText(Micros at) {
-    char text[32];
-    std::snprintf(text, sizeof text, "t=%lld.%06lld", static_cast<long long>(at / 1'000'000),
-                  static_cast<long long>(at % 1'000'000));
-    return text;
+    return "t=" + platform::sim::secondsText(at);
 }
 
 // Where the mid-transfer faults strike: inside the second 10,240-byte block.
@@ -56,7 +40,10 @@ constexpr std::size_t kFirmwareTransfer = 1;
 
 using namespace std::string_literals;
 
-const std::vector<FaultEntry> kFaults{
+namespace {
+
+// Built at compile time, so that nothing of the table can fail at start-up.
+constexpr auto kFaultRows = std::to_array<FaultEntry>({
     {Fault::Silent, "silent", "answers nothing at all", [](UnitConfig& c) { c.silent = true; }},
     {Fault::SecondProbeOnly, "second-probe-only", "the first probe gets no answer",
      [](UnitConfig& c) { c.ignoreFirstProbe = true; }},
@@ -89,7 +76,7 @@ const std::vector<FaultEntry> kFaults{
     {Fault::RebootNoBracket, "reboot-no-bracket", "the reboot text does not begin with '['",
      [](UnitConfig& c) { c.rebootText = "boot] firmware 1.0.7 started\r\n>>"; }},
     {Fault::RebootBracketOnly, "reboot-bracket-only", "the reboot text is \"[\" alone",
-     [](UnitConfig& c) { c.rebootText = "["; }},
+     [](UnitConfig& c) { c.rebootText = "["s; }},
     {Fault::RebootNothing, "reboot-nothing", "reboots without a word",
      [](UnitConfig& c) { c.rebootText.clear(); }},
     {Fault::RebootEarly, "reboot-early", "back while the host's first read after its wait runs",
@@ -147,7 +134,11 @@ const std::vector<FaultEntry> kFaults{
          c.chatterBaud = 19200;
          c.chatterFromStart = true;
      }},
-};
+});
+
+}  // namespace
+
+const std::span<const FaultEntry> kFaults{kFaultRows};
 
 std::optional<Fault> faultFromName(std::string_view name) {
     const auto found = std::ranges::find(kFaults, name, &FaultEntry::name);
@@ -443,10 +434,10 @@ void UnitModel::handleCommand(Micros at, const std::string& command, Line line) 
 void UnitModel::startTransfer(Micros at, const std::string& command) {
     const std::string_view arguments = std::string_view(command).substr(kLoadLogic.size() + 1);
     const std::size_t space = arguments.find(' ');
-    const auto checksum = decimal<std::uint32_t>(arguments.substr(0, space));
+    const auto checksum = platform::strictDecimal<std::uint32_t>(arguments.substr(0, space));
     const auto length = space == std::string_view::npos
                             ? std::nullopt
-                            : decimal<std::int32_t>(arguments.substr(space + 1));
+                            : platform::strictDecimal<std::int32_t>(arguments.substr(space + 1));
     if (!checksum || !length || *length < 0) {
         violation(at, "bad load command \"" + escapeBytes(command) + "\"");
         return;

@@ -36,6 +36,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -158,7 +159,7 @@ struct FaultEntry {
     std::string_view description;  // one line for --help
     void (*apply)(UnitConfig&);    // changes the configuration so that the unit shows it
 };
-extern const std::vector<FaultEntry> kFaults;
+extern const std::span<const FaultEntry> kFaults;
 std::optional<Fault> faultFromName(std::string_view name);
 void applyFault(UnitConfig& config, Fault fault);
 

@@ -1,21 +1,22 @@
 // VendraFwUpgrade-sim: the console run of VendraFwUpgrade against a simulated
 // unit on the simulated platform, paced to real time so that it can be
 // watched. The console text goes to standard output as the program writes it;
-// the operator's entries and the final key come from the real standard input.
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
+// the operator's entries and the final key come from the real standard input,
+// which the simulated console asks for once its script has run out.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "Decimal.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
+#include "StdinLine.h"
+#include "TerminalKey.h"
 #include "UnitModel.h"
 #include "VendraFwUpgrade.h"
 
@@ -29,10 +30,6 @@ constexpr int kDefaultPort = 3;
 constexpr std::uint32_t kDefaultRate = 9600;
 constexpr int kSilentPort = 1;
 constexpr int kUsageStatus = 2;
-
-// The texts after which the program reads an operator's number.
-constexpr std::string_view kPortPrompt = "\n\r\n\rEnter the COM port number : ";
-constexpr std::string_view kRatePrompt = "\n\r\n\rEnter the BAUD RATE       : ";
 
 struct Options {
     unitsim::Variant variant = unitsim::Variant::Tx;
@@ -70,14 +67,13 @@ void printUsage(std::ostream& out) {
     std::exit(kUsageStatus);
 }
 
-long wholeNumber(std::string_view option, const std::string& text, long lowest) {
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || value < lowest) {
+template <typename Number>
+Number wholeNumber(std::string_view option, const std::string& text) {
+    const std::optional<Number> value = platform::strictDecimal<Number>(text);
+    if (!value || *value < 1) {
         refuse("bad value for " + std::string(option) + ": " + text);
     }
-    return value;
+    return *value;
 }
 
 double speedFactor(const std::string& text) {
@@ -119,9 +115,9 @@ Options parse(int argc, char** argv) {
             }
             options.variant = value == "tx" ? unitsim::Variant::Tx : unitsim::Variant::Rx;
         } else if (option == "--port") {
-            options.port = static_cast<int>(wholeNumber(option, value, 1));
+            options.port = wholeNumber<int>(option, value);
         } else if (option == "--rate") {
-            options.rate = static_cast<std::uint32_t>(wholeNumber(option, value, 1));
+            options.rate = wholeNumber<std::uint32_t>(option, value);
         } else if (option == "--speed") {
             options.speed = speedFactor(value);
         } else {
@@ -135,57 +131,34 @@ Options parse(int argc, char** argv) {
     return options;
 }
 
-// One line from standard input, without buffering past it, so that the final
-// key is still to be read.
-std::string operatorLine() {
+// The operator's entry once the program's scripted input has run out: a line
+// or a key from the real standard input.
+std::optional<std::string> operatorEntry(sim::OperatorEntry entry) {
+    if (entry == sim::OperatorEntry::Key) {
+        const std::optional<char> key = platform::posix::readKey();
+        return key ? std::optional<std::string>(std::in_place, 1, *key) : std::nullopt;
+    }
     std::string line;
-    char c = 0;
-    while (::read(STDIN_FILENO, &c, 1) == 1) {
-        line += c;
-        if (c == '\n') {
-            break;
-        }
+    if (!platform::readStdinLine(line)) {
+        return std::nullopt;
     }
-    return line;
-}
-
-// One key without echo from a terminal; otherwise one byte, or the end of input.
-void operatorKey() {
-    char key = 0;
-    termios saved{};
-    if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &saved) != 0) {
-        static_cast<void>(::read(STDIN_FILENO, &key, 1));
-        return;
-    }
-    termios keyMode = saved;
-    keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    keyMode.c_cc[VMIN] = 1;
-    keyMode.c_cc[VTIME] = 0;
-    if (::tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0) {
-        while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-        }
-    }
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    return line + '\n';
 }
 
 void show(const sim::Event& event, bool trace) {
     switch (event.kind) {
         case sim::EventKind::Console:
-            std::fwrite(event.text.data(), 1, event.text.size(), stdout);
-            std::fflush(stdout);
-            if (event.text == kPortPrompt || event.text == kRatePrompt) {
-                sim::setConsoleInput(std::string(sim::pendingConsoleInput()) + operatorLine());
-            }
-            return;
-        case sim::EventKind::Key:
-            operatorKey();
+            // Text the terminal does not take is lost to the watcher alone.
+            static_cast<void>(std::fwrite(event.text.data(), 1, event.text.size(), stdout));
+            static_cast<void>(std::fflush(stdout));
             return;
         case sim::EventKind::ConsoleRead:
+        case sim::EventKind::Key:
         case sim::EventKind::Discard:
             return;
         default:
             if (trace) {
-                std::fprintf(stderr, "%s\n", sim::renderEvent(event).c_str());
+                static_cast<void>(std::fprintf(stderr, "%s\n", sim::renderEvent(event).c_str()));
             }
     }
 }
@@ -208,6 +181,7 @@ int main(int argc, char** argv) {
     }
     sim::addUnitPort(options.port, link);
     sim::setPacing(options.speed);
+    sim::setOperatorInput(operatorEntry);
     sim::setTraceCallback([trace = options.trace](const sim::Event& event) { show(event, trace); });
 
     const int status = runVendraFwUpgrade();

@@ -1,7 +1,11 @@
 #include "ComPortAPI.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdint>
+
+#include "Console.h"
+#include "PortPath.h"
+#include "SerialRecords.h"
 
 namespace {
 
@@ -44,9 +48,6 @@ constexpr COMMTIMEOUTS kInitialCto{
     .WriteTotalTimeoutConstant = 0,
 };
 
-// "\\.\COM" and up to eight characters of the number, then the NUL.
-constexpr std::size_t kDevicePathSize = 16;
-
 constexpr std::uint32_t kPurgeBothQueues =
     PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
@@ -67,12 +68,7 @@ void ComPortAPI_RestoreInitialState() {
 }
 
 int ComPortAPI_OpenCOM(int nId) {
-    char devicePath[kDevicePathSize];
-    const int length = std::snprintf(devicePath, sizeof devicePath, "\\\\.\\COM%d", nId);
-    // A number too long for the path names no port; a cut path could name another.
-    g_hCOM = length > 0 && static_cast<std::size_t>(length) < sizeof devicePath
-                 ? platform::serialOpen(devicePath)
-                 : platform::kInvalidSerialHandle;
+    g_hCOM = platform::serialOpen(platform::comPortPath(nId).c_str());
     if (g_hCOM == platform::kInvalidSerialHandle) {
         platform::consolePrintf("ERROR: Opening COM%d failed !", nId);
         return 0;

@@ -3,7 +3,7 @@
 #ifndef VENDRA_COMPORTAPI_H
 #define VENDRA_COMPORTAPI_H
 
-#include "Platform.h"
+#include "Serial.h"
 
 inline constexpr int RX_SIZE = 8192;
 inline constexpr int TX_SIZE = 8192;

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Platform.h"
+#include "Console.h"
+#include "Files.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Platform.h"
+#include "Console.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ComPortAPI.h"
-#include "Platform.h"
+#include "Console.h"
 #include "VendraFwUpgrade.h"
 
 namespace {

@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "ComPortAPI.h"
+#include "Console.h"
 #include "Encoder.h"
 #include "FileAPI.h"
 #include "IntelHex.h"
-#include "Platform.h"
+#include "PortPath.h"
+#include "Serial.h"
 #include "StringOperations.h"
 #include "firmware/BinImage.h"
 
@@ -429,9 +431,7 @@ int detectComPortAndBaudrate() {
     std::snprintf(ResponseExpected, sizeof ResponseExpected, "%s", PROBE_REPLY);
 
     for (int i = FIRST_PROBED_PORT; i <= LAST_PROBED_PORT; ++i) {
-        char szCOM[16];
-        std::snprintf(szCOM, sizeof szCOM, "\\\\.\\COM%d", i);
-        g_hCOM = platform::serialOpen(szCOM);
+        g_hCOM = platform::serialOpen(platform::comPortPath(i).c_str());
         if (g_hCOM == platform::kInvalidSerialHandle) {
             gComPortNumber = 0;
             gBaudRate = 0;

@@ -1,6 +1,6 @@
 #include "VendraFwUpgrade.h"
 
-#include "Platform.h"
+#include "Console.h"
 
 // Writes the web update file "FwToUpload.bin" into the current directory from
 // the microcontroller image that the program carries.

@@ -1,12 +1,13 @@
 // One line of standard input through the C library, for the adapters whose
-// console is the process's standard input.
+// console is the process's standard input and for VendraFwUpgrade-sim, whose
+// operator types there.
 #ifndef VENDRA_PLATFORM_STDINLINE_H
 #define VENDRA_PLATFORM_STDINLINE_H
 
 #include <cstdio>
 #include <string>
 
-#include "Platform.h"
+#include "Console.h"
 
 namespace platform {
 

@@ -10,6 +10,7 @@
 
 #include "ComPortAPI.h"
 #include "PosixTestSupport.h"
+#include "SerialRecords.h"
 
 namespace {
 

@@ -30,6 +30,15 @@ status=$?
 [ "$status" -eq 1 ] || fail "failed update: status $status, not 1"
 grep -q 'ERROR: The update was not successful.' /tmp/sim-out.$$ || fail "failed update: no error text"
 
+# The operator's entries reach the dialogue whenever they are typed: the
+# silent unit sends the run to the questions, and a silent unit answers no
+# identification either.
+printf '3\n19200\n' | "$program" --speed max --fault silent --rate 19200 >/tmp/sim-out.$$
+status=$?
+[ "$status" -eq 1 ] || fail "dialogue run: status $status, not 1"
+grep -q $'Opening COM3....................OK\r\n' /tmp/sim-out.$$ || fail "dialogue run: port entry not taken"
+grep -q $'Setting baud rate at 19200..........OK\r\n' /tmp/sim-out.$$ || fail "dialogue run: rate entry not taken"
+
 "$program" --speed max --trace </dev/null >/dev/null 2>/tmp/sim-err.$$
 grep -q '^[0-9]*\.[0-9]\{6\} COM3 write 115200 cts=on <10240 bytes' /tmp/sim-err.$$ ||
     fail "--trace shows no timed data write"

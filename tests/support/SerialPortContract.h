@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "ComPortAPI.h"
+#include "SerialRecords.h"
 
 namespace serial_contract {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ComPortAPI.h"
+#include "Console.h"
 #include "ScriptedFarEnd.h"
 #include "SimLink.h"
 #include "SimPlatform.h"

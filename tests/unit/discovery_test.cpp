@@ -9,6 +9,7 @@
 
 #include "ComPortAPI.h"
 #include "ScriptedFarEnd.h"
+#include "SerialRecords.h"
 #include "SimLink.h"
 #include "SimPlatform.h"
 #include "SimRun.h"

@@ -66,6 +66,19 @@ TEST(ComPortPath, OnlyPlainDecimalNumbersWithinIntNamePorts) {
     }
 }
 
+// Every caller builds the path of COM n with this one function.
+TEST(ComPortPath, ThePathOfEveryPortIsThePlainForm) {
+    const std::vector<PathCase> cases{
+        {"\\\\.\\COM1", 1},
+        {"\\\\.\\COM32", 32},
+        {"\\\\.\\COM2147483647", INT_MAX},
+        {"\\\\.\\COM-5", -5},
+    };
+    for (const PathCase& c : cases) {
+        EXPECT_EQ(platform::comPortPath(*c.number), c.path);
+    }
+}
+
 TEST(SimulatedPorts, ARemovedPortCannotBeOpened) {
     sim::reset();
     ComPortAPI_RestoreInitialState();

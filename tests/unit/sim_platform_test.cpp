@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -231,6 +232,42 @@ TEST_F(SimPlatformTest, DiscardDropsOnlyThePartlyReadLine) {
         dropped.push_back(e.text);
     }
     EXPECT_EQ(dropped, (std::vector<std::string>{"", "", "600 junk\n"}));
+}
+
+// The operator is asked only once the script has run out, for what the
+// program waits for; what the operator types continues the script, and no
+// answer is the end of input.
+TEST_F(SimPlatformTest, OperatorInputContinuesTheScriptWhenItRunsOut) {
+    std::vector<sim::OperatorEntry> asked;
+    std::vector<std::optional<std::string>> answers{"12\n", "k", std::nullopt, std::nullopt};
+    sim::setOperatorInput([&](sim::OperatorEntry entry) {
+        asked.push_back(entry);
+        std::optional<std::string> answer = answers.at(asked.size() - 1);
+        return answer;
+    });
+    sim::setConsoleInput("3\n");
+    std::string line;
+    ASSERT_TRUE(platform::consoleReadLine(line));
+    EXPECT_EQ(line, "3");
+    EXPECT_TRUE(asked.empty());
+    ASSERT_TRUE(platform::consoleReadLine(line));
+    EXPECT_EQ(line, "12");
+    platform::consoleWaitKey();
+    EXPECT_FALSE(platform::consoleReadLine(line));
+    platform::consoleWaitKey();
+    EXPECT_EQ(asked,
+              (std::vector<sim::OperatorEntry>{sim::OperatorEntry::Line, sim::OperatorEntry::Key,
+                                               sim::OperatorEntry::Line, sim::OperatorEntry::Key}));
+    std::vector<std::string> keys;
+    for (const sim::Event& e : sim::events(EventKind::Key)) {
+        keys.push_back(e.text);
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"k", ""}));
+
+    sim::reset();
+    std::string afterReset = "unchanged";
+    EXPECT_FALSE(platform::consoleReadLine(afterReset));
+    EXPECT_EQ(asked.size(), 4U);
 }
 
 TEST_F(SimPlatformTest, TranscriptRecordsEverythingWithItsTime) {

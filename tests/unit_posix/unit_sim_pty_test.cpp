@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "LineSettings.h"
 #include "ScratchDirectory.h"
+#include "SerialRecords.h"
 #include "SystemTexts.h"
 #include "UnitModel.h"
 #include "UnitSimProcess.h"
@@ -88,6 +90,8 @@ class Line {
         return reply;
     }
 
+    int fd() const { return fd_; }
+
   private:
     int fd_;
 };
@@ -110,6 +114,23 @@ TEST(UnitSimPty, AnswersTheProbeOnlyAtItsRateAndReportsWhatItGot) {
     EXPECT_NE(report.find("garbage bytes=20"), std::string::npos) << report;
     EXPECT_EQ(report.find("violation"), std::string::npos) << report;
     EXPECT_FALSE(fs::exists(fs::symlink_status(unit.device())));
+}
+
+// A host may set any rate exactly (14400 has no speed constant); unit-sim
+// hears it at that rate, not as an unknown one.
+TEST(UnitSimPty, HearsARateWithoutASpeedConstant) {
+    UnitSim unit({"--rate", "14400"});
+    {
+        Line line(unit.device());
+        DCB settings{};
+        settings.BaudRate = 14400;
+        settings.ByteSize = 8;
+        ASSERT_TRUE(platform::posix::applyLineSettings(line.fd(), settings));
+        EXPECT_EQ(line.exchange(kProbeFrame), system_texts::kProbeReply);
+    }
+    const std::string report = unit.stop();
+    EXPECT_NE(report.find("baud=14400 cts=0 command=\"%help -c version\""), std::string::npos)
+        << report;
 }
 
 TEST(UnitSimPty, MutePortTakesBytesAndNeverAnswers) {

@@ -14,6 +14,7 @@
 #include "ComPortAPI.h"
 #include "FarSide.h"
 #include "SerialPortContract.h"
+#include "SerialRecords.h"
 
 namespace {
 

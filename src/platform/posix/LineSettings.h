@@ -20,6 +20,15 @@ std::optional<std::uint32_t> controlFlagsOf(const DCB& settings);
 // (ENOTTY).
 bool lineSettingsReadable(int fd);
 
+// The rate and CTS flow control that a terminal holds, as its far end (unit-sim
+// on a pseudo-terminal) reads what the host set. The rate is 0 when the
+// terminal holds one that this system cannot name as a number.
+struct HeldLine {
+    std::uint32_t rate = 0;
+    bool ctsFlow = false;
+};
+std::optional<HeldLine> heldLine(int fd);
+
 // Applies `settings` and reads them back. False when the device refuses them
 // or holds anything else afterwards.
 bool applyLineSettings(int fd, const DCB& settings);

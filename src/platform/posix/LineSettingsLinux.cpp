@@ -60,6 +60,14 @@ bool lineSettingsReadable(int fd) {
     return ::ioctl(fd, TCGETS2, &held) == 0;
 }
 
+std::optional<HeldLine> heldLine(int fd) {
+    termios2 held{};
+    if (::ioctl(fd, TCGETS2, &held) != 0) {
+        return std::nullopt;
+    }
+    return HeldLine{held.c_ospeed, (held.c_cflag & CRTSCTS) != 0};
+}
+
 bool applyLineSettings(int fd, const DCB& settings) {
     const std::optional<std::uint32_t> controlFlags = controlFlagsOf(settings);
     if (!controlFlags || !isLineRate(settings.BaudRate)) {

@@ -43,6 +43,11 @@ std::optional<speed_t> speedOfRate(std::uint32_t rate) {
     return found->speed;
 }
 
+std::uint32_t rateOfSpeed(speed_t speed) {
+    const auto* found = std::ranges::find(kBaudSpeeds, speed, &BaudSpeed::speed);
+    return found == kBaudSpeeds.end() ? 0 : found->rate;
+}
+
 constexpr tcflag_t kControlBits = CSIZE | PARENB | PARODD | CSTOPB | CLOCAL | CREAD | CRTSCTS;
 
 bool sameSettings(const termios& applied, const termios& held) {
@@ -59,6 +64,14 @@ bool sameSettings(const termios& applied, const termios& held) {
 bool lineSettingsReadable(int fd) {
     termios held{};
     return ::tcgetattr(fd, &held) == 0;
+}
+
+std::optional<HeldLine> heldLine(int fd) {
+    termios held{};
+    if (::tcgetattr(fd, &held) != 0) {
+        return std::nullopt;
+    }
+    return HeldLine{rateOfSpeed(::cfgetospeed(&held)), (held.c_cflag & CRTSCTS) != 0};
 }
 
 bool applyLineSettings(int fd, const DCB& settings) {

@@ -1,13 +1,13 @@
 #include "PortLocks.h"
 
 #include <fcntl.h>
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): kill() is POSIX
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -41,10 +41,9 @@ std::string lockPathOf(const std::string& deviceName) {
 }
 
 std::string hdbContent() {
-    std::array<char, 16> text{};
-    const int length =
-        std::snprintf(text.data(), text.size(), "%10d\n", static_cast<int>(::getpid()));
-    return std::string(text.data(), static_cast<std::size_t>(length));
+    constexpr std::size_t kPidWidth = 10;
+    const std::string pid = std::to_string(::getpid());
+    return std::string(kPidWidth - std::min(pid.size(), kPidWidth), ' ') + pid + '\n';
 }
 
 bool processIsAlive(pid_t pid) {

@@ -1,5 +1,6 @@
 // The platform on POSIX systems: serial devices through termios under the
-// compiled-in device directory, the console through the C library.
+// compiled-in device directory; the console through the C library
+// (StdioConsole.cpp) with the terminal for the key.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio_ext.h>
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -22,47 +22,17 @@
 #include <utility>
 
 #include "DeviceDir.h"
+#include "DeviceNames.h"
 #include "LineSettings.h"
 #include "Platform.h"
 #include "PortLocks.h"
 #include "PortPath.h"
-#include "StdinLine.h"
+#include "TerminalKey.h"
 
 namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct DeviceRange {
-    int firstPort;
-    int lastPort;
-    const char* deviceName;
-};
-
-// COM1 to COM32 as POSIX layers for Windows programs number them; USB and ACM
-// adapters get fixed ranges of their own.
-constexpr auto kDeviceRanges = std::to_array<DeviceRange>({
-    {1, 32, "ttyS"},
-    {33, 64, "ttyUSB"},
-    {65, 96, "ttyACM"},
-});
-
-struct DevicePath {
-    std::string name;  // the file name under the device directory
-    std::string path;
-};
-
-std::optional<DevicePath> devicePathOfPort(int port) {
-    for (const DeviceRange& range : kDeviceRanges) {
-        if (port >= range.firstPort && port <= range.lastPort) {
-            DevicePath device;
-            device.name = range.deviceName + std::to_string(port - range.firstPort);
-            device.path = std::string(posix::kSerialDeviceDir) + '/' + device.name;
-            return device;
-        }
-    }
-    return std::nullopt;
-}
 
 class FileDescriptor {
   public:
@@ -163,15 +133,19 @@ SerialHandle serialOpen(const char* devicePath) {
     if (!port) {
         return kInvalidSerialHandle;
     }
-    const std::optional<DevicePath> path = devicePathOfPort(*port);
-    if (!path || posix::isSystemConsole(path->path)) {
+    const std::optional<std::string> name = posix::deviceNameOfPort(*port);
+    if (!name) {
         return kInvalidSerialHandle;
     }
-    std::optional<posix::UucpLock> lock = posix::UucpLock::acquire(path->name);
+    const std::string path = std::string(posix::kSerialDeviceDir) + '/' + *name;
+    if (posix::isSystemConsole(path)) {
+        return kInvalidSerialHandle;
+    }
+    std::optional<posix::UucpLock> lock = posix::UucpLock::acquire(*name);
     if (!lock) {
         return kInvalidSerialHandle;
     }
-    FileDescriptor fd(::open(path->path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     // Another open description's flock marks a line in use even for root,
     // whom TIOCEXCL does not stop.
     if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
@@ -179,7 +153,10 @@ SerialHandle serialOpen(const char* devicePath) {
         return kInvalidSerialHandle;
     }
     static_cast<void>(::ioctl(fd.get(), TIOCEXCL));
-    ::tcflush(fd.get(), TCIOFLUSH);
+    // Bytes from before the open go, as at a Windows open; a terminal whose
+    // settings could be read takes the flush, and the layer purges once more
+    // after setting the line up.
+    static_cast<void>(::tcflush(fd.get(), TCIOFLUSH));
     const SerialHandle handle{++lastHandleNumber};
     openPorts().try_emplace(handle, std::move(*lock), std::move(fd));
     return handle;
@@ -299,57 +276,23 @@ void sleepMs(std::uint32_t milliseconds) {
 }
 
 // A console write that fails (a pipe whose reader has gone) is no reason to
-// stop: SIGPIPE would end the program halfway through an upload.
+// stop: SIGPIPE would end the program halfway through an upload. Neither call
+// fails for these arguments, and a console left buffered would still show
+// everything, only later.
 void consoleSetUp() {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-namespace {
-ConsoleStream gConsoleStream = ConsoleStream::Output;
-}  // namespace
-
-void consoleSelectStream(ConsoleStream stream) {
-    gConsoleStream = stream;
-}
-
-// Standard error is unbuffered from the start.
-void consoleWrite(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(),
-                gConsoleStream == ConsoleStream::Error ? stderr : stdout);
-}
-
-bool consoleReadLine(std::string& line) {
-    return readStdinLine(line);
+    static_cast<void>(std::setvbuf(stdout, nullptr, _IONBF, 0));
+    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
 }
 
 void consoleWaitKey() {
-    if (!stdinIsTerminal()) {
-        static_cast<void>(std::getchar());
-        return;
-    }
-    termios saved{};
-    if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
-        return;
-    }
-    termios keyMode = saved;
-    keyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    keyMode.c_cc[VMIN] = 1;
-    keyMode.c_cc[VTIME] = 0;
-    if (::tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0) {
-        // The key comes from the terminal itself, past anything the C library
-        // holds from earlier lines.
-        char key = 0;
-        while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-        }
-    }
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    static_cast<void>(posix::readKey());
 }
 
 void consoleDiscardInput() {
     ::__fpurge(stdin);
+    // Typed-ahead keys that stay are only read as answers nobody is asked for.
     if (stdinIsTerminal()) {
-        ::tcflush(STDIN_FILENO, TCIFLUSH);
+        static_cast<void>(::tcflush(STDIN_FILENO, TCIFLUSH));
     }
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -11,9 +10,9 @@
 #include <thread>
 #include <utility>
 
-#include "EscapeBytes.h"
 #include "Platform.h"
 #include "PortPath.h"
+#include "TraceText.h"
 
 namespace platform::sim {
 namespace {
@@ -50,6 +49,7 @@ struct State {
     std::size_t inputPos = 0;
     double speed = 0;
     std::function<void(const Event&)> trace;
+    OperatorInput operatorInput;
     std::vector<Event> events;
     ConsoleStream consoleStream = ConsoleStream::Output;
 };
@@ -105,6 +105,17 @@ std::string dropReceived(Port& port) {
     return dropped;
 }
 
+// Once the script has run out, the operator's next entry continues it.
+void takeOperatorEntry(OperatorEntry entry) {
+    State& s = state();
+    if (s.inputPos < s.input.size() || !s.operatorInput) {
+        return;
+    }
+    if (const std::optional<std::string> typed = s.operatorInput(entry)) {
+        s.input += *typed;
+    }
+}
+
 Event portEvent(EventKind kind, int port, bool ok) {
     Event event;
     event.at = state().now;
@@ -116,13 +127,6 @@ Event portEvent(EventKind kind, int port, bool ok) {
 
 bool isStandardRate(std::uint32_t baud) {
     return std::ranges::find(kStandardRates, baud) != kStandardRates.end();
-}
-
-std::string seconds(Micros micros) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%" PRId64 ".%06" PRId64, micros / 1'000'000,
-                  micros % 1'000'000);
-    return text;
 }
 
 std::string shownBytes(std::string_view bytes) {
@@ -180,10 +184,10 @@ std::string describe(const Event& e) {
             return port + " escape " + std::to_string(e.value);
         case EventKind::Write:
             return port + " write " + lineText(e.line) + " " + shownBytes(e.text) + " in " +
-                   seconds(e.duration);
+                   secondsText(e.duration);
         case EventKind::Read:
             return port + " read " + std::to_string(e.value) + " -> " + shownBytes(e.text) +
-                   " in " + seconds(e.duration);
+                   " in " + secondsText(e.duration);
         case EventKind::Sleep:
             return "sleep " + std::to_string(e.value) + " ms";
     }
@@ -228,6 +232,10 @@ std::string_view pendingConsoleInput() {
     return std::string_view(state().input).substr(state().inputPos);
 }
 
+void setOperatorInput(OperatorInput source) {
+    state().operatorInput = std::move(source);
+}
+
 void setPacing(double speed) {
     state().speed = speed;
 }
@@ -249,7 +257,7 @@ const std::vector<Event>& transcript() {
 }
 
 std::string renderEvent(const Event& event) {
-    return seconds(event.at) + " " + describe(event) + (event.ok ? "" : " failed");
+    return secondsText(event.at) + " " + describe(event) + (event.ok ? "" : " failed");
 }
 
 std::string renderTranscript() {
@@ -502,6 +510,7 @@ void consoleWrite(std::string_view text) {
 // One line of the script, up to and including its "\n" (or the end of the
 // script); the event holds what was consumed.
 bool consoleReadLine(std::string& line) {
+    sim::takeOperatorEntry(sim::OperatorEntry::Line);
     sim::State& s = sim::state();
     const std::size_t begin = s.inputPos;
     const std::size_t lineEnd = s.input.find('\n', begin);
@@ -516,6 +525,7 @@ bool consoleReadLine(std::string& line) {
 }
 
 void consoleWaitKey() {
+    sim::takeOperatorEntry(sim::OperatorEntry::Key);
     sim::State& s = sim::state();
     Event event = sim::portEvent(EventKind::Key, 0, true);
     if (s.inputPos < s.input.size()) {

@@ -93,8 +93,9 @@ struct Event {
     COMMTIMEOUTS timeouts{};
 };
 
-// Back to the start: time 0, no ports, no console input, the console on
-// standard output, empty transcript, no pacing, no trace callback.
+// Back to the start: time 0, no ports, no console input and no operator
+// input source, the console on standard output, empty transcript, no pacing,
+// no trace callback.
 void reset();
 Micros now();
 
@@ -107,6 +108,14 @@ void removePort(int port);
 void setConsoleInput(std::string text);
 // Script not consumed yet.
 std::string_view pendingConsoleInput();
+
+// Where the console's input goes on once the script has run out, for a
+// program whose operator is real: asked for one line or one key, it returns
+// what the operator typed (a line with its "\n"), or nothing at the end of
+// input. Without a source the end of the script is the end of input.
+enum class OperatorEntry { Line, Key };
+using OperatorInput = std::function<std::optional<std::string>(OperatorEntry)>;
+void setOperatorInput(OperatorInput source);
 
 // With a speed above 0, every advance of virtual time also sleeps for real
 // time / speed, so a run can be watched; 0 switches it off.

@@ -1,5 +1,5 @@
 // The platform on Windows: the serial communications calls and the console of
-// the C runtime.
+// the C runtime (StdioConsole.cpp for text and lines).
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "Platform.h"
-#include "StdinLine.h"
 
 namespace platform {
 namespace {
@@ -78,24 +77,6 @@ void consoleSetUp() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     _setmode(_fileno(stdout), _O_TEXT);
     _setmode(_fileno(stderr), _O_TEXT);
-}
-
-namespace {
-ConsoleStream gConsoleStream = ConsoleStream::Output;
-}  // namespace
-
-void consoleSelectStream(ConsoleStream stream) {
-    gConsoleStream = stream;
-}
-
-// Standard error is unbuffered from the start.
-void consoleWrite(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(),
-                gConsoleStream == ConsoleStream::Error ? stderr : stdout);
-}
-
-bool consoleReadLine(std::string& line) {
-    return readStdinLine(line);
 }
 
 void consoleWaitKey() {
