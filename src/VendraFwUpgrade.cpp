@@ -282,9 +282,8 @@ namespace {
 
 enum class UnitVariant { TX, RX };
 
-bool isFieldSpace(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
+// White space as formatted input reads it in the "C" locale.
+constexpr std::string_view FIELD_SPACE = " \t\n\v\f\r";
 
 // Reads a text field by field by the rules of formatted input: a number
 // skips white space and takes an optional sign and decimal digits, a word
@@ -311,13 +310,15 @@ class FieldReader {
             return stop();
         }
         rest_.remove_prefix(static_cast<std::size_t>(end - rest_.data()));
-        return assign(field, value);
+        field = value;
+        ++assigned_;
+        return *this;
     }
 
     // A word longer than the field holds, its NUL aside, is no word.
     FieldReader& word(std::span<char> field) {
         skipSpace();
-        const std::size_t length = std::min(rest_.size(), wordLength());
+        const std::size_t length = wordLength();
         if (length == 0 || length >= field.size()) {
             return stop();
         }
@@ -329,7 +330,7 @@ class FieldReader {
     }
 
     FieldReader& literal(char c) {
-        if (stopped_ || !rest_.starts_with(c)) {
+        if (!rest_.starts_with(c)) {
             return stop();
         }
         rest_.remove_prefix(1);
@@ -338,33 +339,21 @@ class FieldReader {
 
   private:
     void skipSpace() {
-        while (!rest_.empty() && isFieldSpace(rest_.front())) {
-            rest_.remove_prefix(1);
-        }
+        rest_.remove_prefix(std::min(rest_.find_first_not_of(FIELD_SPACE), rest_.size()));
     }
 
     std::size_t wordLength() const {
-        const auto end = std::find_if(rest_.begin(), rest_.end(), isFieldSpace);
-        return static_cast<std::size_t>(end - rest_.begin());
+        return std::min(rest_.find_first_of(FIELD_SPACE), rest_.size());
     }
 
-    FieldReader& assign(int& field, int value) {
-        if (!stopped_) {
-            field = value;
-            ++assigned_;
-        }
-        return *this;
-    }
-
+    // Nothing is left to read once a field is missing.
     FieldReader& stop() {
-        stopped_ = true;
         rest_ = {};
         return *this;
     }
 
     std::string_view rest_;
     int& assigned_;
-    bool stopped_ = false;
 };
 
 std::optional<UnitVariant> identifyUnit() {
@@ -411,7 +400,7 @@ std::optional<UnitVariant> identifyUnit() {
 UnitVersions parseVersionReply(const char* text) {
     UnitVersions v;
     const std::string_view reply(text);
-    if (std::ranges::all_of(reply, isFieldSpace)) {
+    if (reply.find_first_not_of(FIELD_SPACE) == std::string_view::npos) {
         return v;
     }
     v.nbr = 0;
@@ -919,7 +908,9 @@ std::string writeWebFile(const std::string& header, const WebBody& body) {
         reason = systemReason();
     }
     if (!written) {
-        std::remove(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB);
+        // Best effort: the failure is reported already, and a temporary file
+        // left behind names itself in the next run's message.
+        (void)std::remove(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB);
     }
     return reason;
 }
