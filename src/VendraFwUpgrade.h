@@ -50,8 +50,8 @@ extern std::int32_t gBaudRate;
 extern std::int32_t gDataConcatenatedLenght;
 extern std::uint32_t gDataConcatenatedCheckSum;
 
-// Results: the operations below that return an int or a byte give 1 for
-// success and 0 for failure, as stated with each.
+// Results: 1 means success and 0 failure, unless an operation states
+// otherwise.
 
 // Program entry and operator dialogue.
 
