@@ -209,11 +209,8 @@ std::string firmwareVersion(const UnitVersions& v) {
 
 // With the revision in two digits at least, as the update shows it.
 std::string logicVersion(const UnitVersions& v) {
-    std::string revision = std::to_string(v.fpga_rev);
-    if (revision.size() < 2) {
-        revision.insert(0, "0");
-    }
-    return std::to_string(v.fpga_ver) + "." + revision;
+    const std::string revision = std::to_string(v.fpga_rev);
+    return std::to_string(v.fpga_ver) + (revision.size() < 2 ? ".0" : ".") + revision;
 }
 
 std::optional<std::string> verdict(const Outcome& o) {
