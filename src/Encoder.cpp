@@ -1,6 +1,7 @@
 #include "Encoder.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace {
@@ -22,8 +23,8 @@ constexpr std::array<std::uint8_t, 64> base64_enc_map = {
 constexpr std::array<std::uint8_t, 128> makeDecodeMap() {
     std::array<std::uint8_t, 128> map{};
     map.fill(BASE64_INVALID);
-    for (std::uint8_t value = 0; value < base64_enc_map.size(); ++value) {
-        map[base64_enc_map[value]] = value;
+    for (std::size_t value = 0; value < base64_enc_map.size(); ++value) {
+        map[base64_enc_map[value]] = static_cast<std::uint8_t>(value);
     }
     map[BASE64_PAD] = BASE64_PAD_VALUE;
     return map;

@@ -129,8 +129,8 @@ IntelHexRecord intel_hex_record_from_valid_line(const char* intelHexString) {
 // Stops at the end of the text: digits that are not there add nothing.
 std::uint8_t u8_checksum_from_hex_string(const char* hexString, int numberOfBytes) {
     std::uint8_t sum = 0;
-    for (int i = 0; i < numberOfBytes; ++i) {
-        const char* pair = hexString + 2 * i;
+    const char* pair = hexString;
+    for (int i = 0; i < numberOfBytes; ++i, pair += 2) {
         sum = static_cast<std::uint8_t>(sum - u8_from_hex_string(pair));
         if (pair[0] == '\0' || pair[1] == '\0') {
             break;

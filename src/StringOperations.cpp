@@ -103,7 +103,8 @@ std::uint8_t u8_array_from_hex_string(std::uint8_t* outputArray, std::uint32_t a
     for (std::size_t k = digits; k-- > 0;) {
         const std::uint8_t value = int_from_hex_char(inputString[k]);
         const bool highHalf = k % 2 == 0;
-        outputArray[k / 2] += static_cast<std::uint8_t>(highHalf ? value << 4 : value);
+        const int half = highHalf ? value << 4 : value;
+        outputArray[k / 2] = static_cast<std::uint8_t>(outputArray[k / 2] + half);
     }
     return 1;
 }

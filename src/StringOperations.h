@@ -33,7 +33,7 @@ constexpr std::uint8_t digitValue(char c) {
 }
 
 // Digit values by character code: every record byte passes through here.
-inline constexpr std::array<std::uint8_t, 256> DIGIT_VALUES = [] {
+inline constexpr std::array<std::uint8_t, 256> DIGIT_VALUES = []() {
     std::array<std::uint8_t, 256> values{};
     for (std::size_t code = 0; code < values.size(); ++code) {
         values[code] = digitValue(static_cast<char>(code));

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <span>
@@ -210,9 +209,8 @@ std::string firmwareVersion(const UnitVersions& v) {
 
 // With the revision in two digits at least, as the update shows it.
 std::string logicVersion(const UnitVersions& v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d.%02d", v.fpga_ver, v.fpga_rev);
-    return text;
+    const std::string revision = std::to_string(v.fpga_rev);
+    return std::to_string(v.fpga_ver) + (revision.size() < 2 ? ".0" : ".") + revision;
 }
 
 std::optional<std::string> verdict(const Outcome& o) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -34,39 +35,59 @@ std::int32_t gBaudRate = 0;
 std::int32_t gDataConcatenatedLenght = 0;
 std::uint32_t gDataConcatenatedCheckSum = 0;
 
+// Helpers that several of the sections below use.
+namespace {
+
+// Every read asks for one byte less than the scratch buffer holds, so the NUL
+// written after the received bytes always fits.
+constexpr int READ_REQUEST_SIZE = DATA_BUFFER_SIZE - 1;
+
+void printLine(std::string_view text) {
+    platform::consoleWrite(text);
+    platform::consoleWrite("\n");
+}
+
+// One read into gDataBuffer, NUL-terminated; a failed read counts as silence.
+// Returns the count of bytes received, every one of them, NULs included.
+int readIntoDataBuffer() {
+    int nBytesRead = 0;
+    ComPortAPI_ReadCOM(gDataBuffer, READ_REQUEST_SIZE, &nBytesRead);
+    if (nBytesRead < 0 || nBytesRead > READ_REQUEST_SIZE) {
+        nBytesRead = 0;
+    }
+    gDataBuffer[nBytesRead] = '\0';
+    return nBytesRead;
+}
+
+// A reply as the console shows it: a NUL, and every control character but CR
+// and LF, as \xNN, so that the unit can neither hide part of its reply nor
+// drive the operator's terminal. DEL and the C1 controls, which some
+// terminals obey, are shown the same way.
+std::string shownReply(std::string_view reply) {
+    std::string shown;
+    shown.reserve(reply.size());
+    for (const char c : reply) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool control = byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
+        if (control && c != '\r' && c != '\n') {
+            constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+            shown += "\\x";
+            shown += HEX_DIGITS[byte >> 4];
+            shown += HEX_DIGITS[byte & 0x0F];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
+// Program entry and operator dialogue.
 namespace {
 
 // Zero bytes after the assembly area and after each image text.
 constexpr int BUFFER_TAIL_SIZE = 16;
-
-}  // namespace
-
-void obtainSharedBuffers() {
-    gDataConcatenated = new std::uint8_t[CONCAT_BUFFER_SIZE + BUFFER_TAIL_SIZE]();
-    std::fill_n(gDataConcatenated, CONCAT_BUFFER_SIZE, std::uint8_t{0xFF});
-    gDataBuffer = new char[DATA_BUFFER_SIZE]();
-}
-
-void releaseSharedBuffers() {
-    delete[] gDataBuffer;
-    gDataBuffer = nullptr;
-    delete[] gDataConcatenated;
-    gDataConcatenated = nullptr;
-}
-
-char* newImageWorkingCopy(int catalogueIndex) {
-    if (catalogueIndex < 0 ||
-        static_cast<std::size_t>(catalogueIndex) >= std::size(AUTOGEN_FILES)) {
-        return nullptr;
-    }
-    const autogen_files& image = AUTOGEN_FILES[catalogueIndex];
-    const auto length = static_cast<std::size_t>(std::max(image.fileDataLength, std::int32_t{0}));
-    char* copy = new char[length + BUFFER_TAIL_SIZE]();
-    std::copy_n(image.fileData, length, copy);
-    return copy;
-}
-
-namespace {
 
 constexpr int EXIT_STATUS_UPDATED = 0;
 constexpr int EXIT_STATUS_UPDATE_FAILED = 1;
@@ -136,6 +157,31 @@ void releaseRunBuffers() {
 
 }  // namespace
 
+void obtainSharedBuffers() {
+    gDataConcatenated = new std::uint8_t[CONCAT_BUFFER_SIZE + BUFFER_TAIL_SIZE]();
+    std::fill_n(gDataConcatenated, CONCAT_BUFFER_SIZE, std::uint8_t{0xFF});
+    gDataBuffer = new char[DATA_BUFFER_SIZE]();
+}
+
+void releaseSharedBuffers() {
+    delete[] gDataBuffer;
+    gDataBuffer = nullptr;
+    delete[] gDataConcatenated;
+    gDataConcatenated = nullptr;
+}
+
+char* newImageWorkingCopy(int catalogueIndex) {
+    if (catalogueIndex < 0 ||
+        static_cast<std::size_t>(catalogueIndex) >= std::size(AUTOGEN_FILES)) {
+        return nullptr;
+    }
+    const autogen_files& image = AUTOGEN_FILES[catalogueIndex];
+    const auto length = static_cast<std::size_t>(std::max(image.fileDataLength, std::int32_t{0}));
+    char* copy = new char[length + BUFFER_TAIL_SIZE]();
+    std::copy_n(image.fileData, length, copy);
+    return copy;
+}
+
 int runVendraFwUpgrade() {
     platform::consoleSetUp();
     gHexFirmware = newImageWorkingCopy(0);
@@ -182,18 +228,8 @@ void dipsplayLastMessageToUserBeforeExit(const char* lastMessage) {
     platform::consoleWaitKey();
 }
 
+// Port and baud-rate discovery.
 namespace {
-
-// Every read asks for one byte less than the scratch buffer holds, so the NUL
-// written after the received bytes always fits.
-constexpr int READ_REQUEST_SIZE = DATA_BUFFER_SIZE - 1;
-// The reply store of one exchange holds at most this many characters.
-constexpr std::size_t REPLY_STORE_CAPACITY = DATA_BUFFER_SIZE - 1;
-// Reads that one reply collection may take. The replies the program expects
-// need one or two, and the read that finds the line silent.
-constexpr int REPLY_MAX_READS = 8;
-// "%%" + command + "\n\r" + NUL must fit in the scratch buffer.
-constexpr std::size_t MAX_COMMAND_LENGTH = DATA_BUFFER_SIZE - 5;
 
 constexpr char PROBE_COMMAND[] = "%help -c version";
 constexpr char PROBE_REPLY[] =
@@ -203,163 +239,133 @@ constexpr int FIRST_PROBED_PORT = 1;
 constexpr int LAST_PROBED_PORT = 32;
 constexpr int PROBES_PER_RATE = 2;
 
-constexpr char SEND_ERROR_LINE[] = "\r\nError occurred when sending data !\r";
-
-void printLine(std::string_view text) {
-    platform::consoleWrite(text);
-    platform::consoleWrite("\n");
+void closeProbedPort() {
+    platform::serialClose(g_hCOM);
+    g_hCOM = platform::kNoSerialHandle;
 }
-
-// One read into gDataBuffer, NUL-terminated; a failed read counts as silence.
-// Returns the count of bytes received, every one of them, NULs included.
-int readIntoDataBuffer() {
-    int nBytesRead = 0;
-    ComPortAPI_ReadCOM(gDataBuffer, READ_REQUEST_SIZE, &nBytesRead);
-    if (nBytesRead < 0 || nBytesRead > READ_REQUEST_SIZE) {
-        nBytesRead = 0;
-    }
-    gDataBuffer[nBytesRead] = '\0';
-    return nBytesRead;
-}
-
-struct Reply {
-    std::string text;
-    bool overLong = false;
-};
-
-// Reads until one read brings nothing, at most REPLY_MAX_READS reads. A reply
-// still growing at the last of them, or one that would outgrow the store, is
-// over-long: its collection stops there and it matches nothing. This keeps a
-// line that never falls silent from holding the program.
-Reply collectReply() {
-    Reply reply;
-    for (int reads = 1;; ++reads) {
-        const int received = readIntoDataBuffer();
-        if (received == 0) {
-            return reply;
-        }
-        const auto count = static_cast<std::size_t>(received);
-        if (reads == REPLY_MAX_READS || count > REPLY_STORE_CAPACITY - reply.text.size()) {
-            reply.overLong = true;
-            return reply;
-        }
-        reply.text.append(gDataBuffer, count);
-    }
-}
-
-bool replyMatches(const Reply& reply, const char* expectedResponse) {
-    return !reply.overLong && reply.text == expectedResponse;
-}
-
-// A reply as the console shows it: a NUL, and every control character but CR
-// and LF, as \xNN, so that the unit can neither hide part of its reply nor
-// drive the operator's terminal. DEL and the C1 controls, which some
-// terminals obey, are shown the same way.
-std::string shownReply(std::string_view reply) {
-    std::string shown;
-    shown.reserve(reply.size());
-    for (const char c : reply) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool control = byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
-        if (control && c != '\r' && c != '\n') {
-            constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
-            shown += "\\x";
-            shown += HEX_DIGITS[byte >> 4];
-            shown += HEX_DIGITS[byte & 0x0F];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
-void printPercentage(int percentage) {
-    platform::consolePrintf("%d%%", percentage);
-}
-
-// The display to erase is "1%" at first (percentage still 0), then the last
-// percentage printed.
-void erasePercentage(int percentage) {
-    platform::consoleWrite(percentage <= 9 ? "\b\b" : "\b\b\b");
-}
-
-struct ImageUpload {
-    char* imageText;
-    const char* invalidImageLine;
-    const char* prepareLabel;
-    const char* commandStart;
-    int commandTimeoutMs;
-    const char* sendLabel;
-};
-
-int uploadImage(const ImageUpload& upload) {
-    if (ValidateFwAndConcatenateData(upload.imageText) == 0) {
-        printLine(upload.invalidImageLine);
-        return 0;
-    }
-    platform::consoleWrite(upload.prepareLabel);
-    computeDataConcatenatedCheckSum();
-
-    char commandToSend[100];
-    std::snprintf(commandToSend, sizeof commandToSend, "%s%u %d", upload.commandStart,
-                  gDataConcatenatedCheckSum, gDataConcatenatedLenght);
-
-    ComPortAPI_SetReadingTimeoutInMs(upload.commandTimeoutMs);
-    if (sendCommand(commandToSend, 0, 1, "Ready") == 0) {
-        printLine("FAILED [Unit not ready]\r");
-        return 0;
-    }
-    printLine("OK\r");
-    platform::consoleWrite(upload.sendLabel);
-    ComPortAPI_SetBaudRate(BULK_BAUD_RATE);
-    ComPortAPI_SetReadingTimeoutInMs(DATA_REPLY_TIMEOUT_MS);
-    platform::consoleDiscardInput();
-    if (sendData(gDataConcatenated, gDataConcatenatedLenght, 1, "SUCCESS") == 0) {
-        printLine("FAILED\r");
-        return 0;
-    }
-    return 1;
-}
-
-enum class UnitVariant { TX, RX };
 
 }  // namespace
 
-// A longer model word rejects the reply: the fields after it keep their start
-// values, so the device test refuses the unit.
-UnitVersions parseVersionReply(const char* text) {
-    UnitVersions v;
-    int consumed = 0;
-    v.nbr =
-        std::sscanf(text, "%d.%d.%d %7s%n", &v.fw_ver, &v.fw_rev, &v.fw_sub, v.model, &consumed);
-    if (v.nbr != 4) {
-        return v;
+int detectComPortAndBaudrate() {
+    std::array<char, 100> ResponseExpected{};
+    static_assert(sizeof PROBE_REPLY <= ResponseExpected.size());
+    std::copy_n(PROBE_REPLY, sizeof PROBE_REPLY, ResponseExpected.begin());
+
+    for (int i = FIRST_PROBED_PORT; i <= LAST_PROBED_PORT; ++i) {
+        const std::string szCOM = platform::comPortPath(i);
+        g_hCOM = platform::serialOpen(szCOM.c_str());
+        if (g_hCOM == platform::kInvalidSerialHandle) {
+            gComPortNumber = 0;
+            gBaudRate = 0;
+            continue;
+        }
+        gComPortNumber = i;
+        closeProbedPort();
+
+        for (const int rate : PROBE_BAUD_RATES) {
+            ComPortAPI_SetBaudRate(rate);
+            if (ComPortAPI_OpenCOM(i) == 0) {
+                continue;
+            }
+            gBaudRate = rate;
+            for (int probe = 0; probe < PROBES_PER_RATE; ++probe) {
+                if (sendCommand(PROBE_COMMAND, 0, 1, ResponseExpected.data()) == 1) {
+                    return 1;
+                }
+            }
+            closeProbedPort();
+        }
     }
-    const char next = text[consumed];
-    if (next != '\0' && std::isspace(static_cast<unsigned char>(next)) == 0) {
-        // Only whole fields count: the cut word is no model.
-        v.nbr = 3;
-        v.model[0] = '\0';
-        return v;
-    }
-    const int more =
-        std::sscanf(text + consumed, " %d.%d %d", &v.fpga_ver, &v.fpga_rev, &v.fpga_type);
-    if (more > 0) {
-        v.nbr += more;
-    }
-    return v;
+    return 0;
 }
 
+// Unit identification.
 namespace {
+
+enum class UnitVariant { TX, RX };
+
+// White space as formatted input reads it in the "C" locale.
+constexpr std::string_view FIELD_SPACE = " \t\n\v\f\r";
+
+// Reads a text field by field by the rules of formatted input: a number
+// skips white space and takes an optional sign and decimal digits, a word
+// skips white space and takes the characters up to the next white space, and
+// a "." must be the very next character. The first field that is not there
+// stops the reading; the fields after it are left as they are.
+class FieldReader {
+  public:
+    FieldReader(std::string_view text, int& assigned) : rest_(text), assigned_(assigned) {}
+
+    // A number out of the int range is no number: it stops the reading there.
+    FieldReader& number(int& field) {
+        skipSpace();
+        const std::size_t signLength = rest_.starts_with('+') || rest_.starts_with('-') ? 1 : 0;
+        if (rest_.size() <= signLength ||
+            std::isdigit(static_cast<unsigned char>(rest_[signLength])) == 0) {
+            return stop();
+        }
+        // from_chars takes a minus sign only.
+        const char* const first = rest_.data() + (rest_.starts_with('+') ? 1 : 0);
+        int value = 0;
+        const auto [end, ec] = std::from_chars(first, rest_.data() + rest_.size(), value);
+        if (ec != std::errc{}) {
+            return stop();
+        }
+        rest_.remove_prefix(static_cast<std::size_t>(end - rest_.data()));
+        field = value;
+        ++assigned_;
+        return *this;
+    }
+
+    // A word longer than the field holds, its NUL aside, is no word.
+    FieldReader& word(std::span<char> field) {
+        skipSpace();
+        const std::size_t length = wordLength();
+        if (length == 0 || length >= field.size()) {
+            return stop();
+        }
+        std::copy_n(rest_.begin(), length, field.begin());
+        field[length] = '\0';
+        rest_.remove_prefix(length);
+        ++assigned_;
+        return *this;
+    }
+
+    FieldReader& literal(char c) {
+        if (!rest_.starts_with(c)) {
+            return stop();
+        }
+        rest_.remove_prefix(1);
+        return *this;
+    }
+
+  private:
+    void skipSpace() {
+        rest_.remove_prefix(std::min(rest_.find_first_not_of(FIELD_SPACE), rest_.size()));
+    }
+
+    std::size_t wordLength() const {
+        return std::min(rest_.find_first_of(FIELD_SPACE), rest_.size());
+    }
+
+    // Nothing is left to read once a field is missing.
+    FieldReader& stop() {
+        rest_ = {};
+        return *this;
+    }
+
+    std::string_view rest_;
+    int& assigned_;
+};
 
 std::optional<UnitVariant> identifyUnit() {
     ComPortAPI_SetReadingTimeoutInMs(IDENTIFICATION_READ_TIMEOUT_MS);
     sendCommand("%fw -v", 0, 0, nullptr);
-    const int received = readIntoDataBuffer();
+    const int nBytesRead = readIntoDataBuffer();
     // A NUL would hide the rest of the reply from the parse; such a reply is
     // no version reply.
     const bool whole =
-        std::memchr(gDataBuffer, '\0', static_cast<std::size_t>(received)) == nullptr;
+        std::memchr(gDataBuffer, '\0', static_cast<std::size_t>(nBytesRead)) == nullptr;
     StrRemoveNL(gDataBuffer, ' ');
     const UnitVersions v = whole ? parseVersionReply(gDataBuffer) : UnitVersions{};
 
@@ -391,6 +397,72 @@ std::optional<UnitVariant> identifyUnit() {
     return std::nullopt;
 }
 
+}  // namespace
+
+UnitVersions parseVersionReply(const char* text) {
+    UnitVersions v;
+    const std::string_view reply(text);
+    if (reply.find_first_not_of(FIELD_SPACE) == std::string_view::npos) {
+        return v;
+    }
+    v.nbr = 0;
+    FieldReader(reply, v.nbr)
+        .number(v.fw_ver)
+        .literal('.')
+        .number(v.fw_rev)
+        .literal('.')
+        .number(v.fw_sub)
+        .word(v.model)
+        .number(v.fpga_ver)
+        .literal('.')
+        .number(v.fpga_rev)
+        .number(v.fpga_type);
+    return v;
+}
+
+// Image upload and reboot.
+namespace {
+
+struct ImageUpload {
+    char* imageText;
+    const char* invalidImageLine;
+    const char* prepareLabel;
+    const char* commandStart;
+    int commandTimeoutMs;
+    const char* sendLabel;
+};
+
+int uploadImage(const ImageUpload& upload) {
+    if (ValidateFwAndConcatenateData(upload.imageText) == 0) {
+        printLine(upload.invalidImageLine);
+        return 0;
+    }
+    platform::consoleWrite(upload.prepareLabel);
+    computeDataConcatenatedCheckSum();
+
+    std::string commandToSend = upload.commandStart;
+    std::string stringNumber = std::to_string(gDataConcatenatedCheckSum);
+    commandToSend += stringNumber + ' ';
+    stringNumber = std::to_string(gDataConcatenatedLenght);
+    commandToSend += stringNumber;
+
+    ComPortAPI_SetReadingTimeoutInMs(upload.commandTimeoutMs);
+    if (sendCommand(commandToSend.c_str(), 0, 1, "Ready") == 0) {
+        printLine("FAILED [Unit not ready]\r");
+        return 0;
+    }
+    printLine("OK\r");
+    platform::consoleWrite(upload.sendLabel);
+    ComPortAPI_SetBaudRate(BULK_BAUD_RATE);
+    ComPortAPI_SetReadingTimeoutInMs(DATA_REPLY_TIMEOUT_MS);
+    platform::consoleDiscardInput();
+    if (sendData(gDataConcatenated, gDataConcatenatedLenght, 1, "SUCCESS") == 0) {
+        printLine("FAILED\r");
+        return 0;
+    }
+    return 1;
+}
+
 // The reply the unit sends once it is back: it begins with "[" and ends with
 // ">>".
 bool isRebootPrompt(std::string_view reply) {
@@ -402,64 +474,28 @@ bool waitForReboot() {
     ComPortAPI_SetBaudRate(gBaudRate);
     platform::consoleWrite(" OK\n\r\n\r");
     platform::consoleWrite("Please wait while the unit is rebooting ........... ");
-    for (int i = 0; i < REBOOT_WAIT_STEPS; ++i) {
-        platform::consolePrintf("%3d%%", i * 100 / REBOOT_WAIT_STEPS);
+    const int max_cnt = REBOOT_WAIT_STEPS;
+    for (int i = 0; i < max_cnt; ++i) {
+        platform::consolePrintf("%3d%%", i * 100 / max_cnt);
         platform::sleepMs(REBOOT_WAIT_STEP_MS);
         platform::consoleWrite("\b\b\b\b");
     }
-    platform::consolePrintf("%3d%%", REBOOT_WAIT_STEPS * 100 / REBOOT_WAIT_STEPS);
+    platform::consolePrintf("%3d%%", max_cnt * 100 / max_cnt);
     platform::consoleDiscardInput();
 
     // What the first read brings is dropped: only the second read counts.
     readIntoDataBuffer();
     ComPortAPI_SetReadingTimeoutInMs(REBOOT_REPLY_TIMEOUT_MS);
-    const int received = readIntoDataBuffer();
+    const int nBytesRead = readIntoDataBuffer();
 
     platform::consoleWrite("\b\b\b\b");
     platform::consolePrintf("100%%");
-    if (!isRebootPrompt(std::string_view(gDataBuffer, static_cast<std::size_t>(received)))) {
+    if (!isRebootPrompt(std::string_view(gDataBuffer, static_cast<std::size_t>(nBytesRead)))) {
         return false;
     }
     printLine("\n\r\n\rThe update was successful, the unit is now operational\r");
     return true;
 }
-
-}  // namespace
-
-int detectComPortAndBaudrate() {
-    char ResponseExpected[100];
-    std::snprintf(ResponseExpected, sizeof ResponseExpected, "%s", PROBE_REPLY);
-
-    for (int i = FIRST_PROBED_PORT; i <= LAST_PROBED_PORT; ++i) {
-        g_hCOM = platform::serialOpen(platform::comPortPath(i).c_str());
-        if (g_hCOM == platform::kInvalidSerialHandle) {
-            gComPortNumber = 0;
-            gBaudRate = 0;
-            continue;
-        }
-        gComPortNumber = i;
-        platform::serialClose(g_hCOM);
-        g_hCOM = platform::kNoSerialHandle;
-
-        for (const int rate : PROBE_BAUD_RATES) {
-            ComPortAPI_SetBaudRate(rate);
-            if (ComPortAPI_OpenCOM(i) == 0) {
-                continue;
-            }
-            gBaudRate = rate;
-            for (int probe = 0; probe < PROBES_PER_RATE; ++probe) {
-                if (sendCommand(PROBE_COMMAND, 0, 1, ResponseExpected) == 1) {
-                    return 1;
-                }
-            }
-            platform::serialClose(g_hCOM);
-            g_hCOM = platform::kNoSerialHandle;
-        }
-    }
-    return 0;
-}
-
-namespace {
 
 UpdateOutcome runUpdateSequence() {
     const std::optional<UnitVariant> variant = identifyUnit();
@@ -500,11 +536,65 @@ UpdateOutcome runUpdateSequence() {
 
 }  // namespace
 
-// 1 once the microcontroller image was acknowledged, whatever the unit says
-// after the reboot; the program entry asks runUpdateSequence for the verdict.
+// The program entry asks runUpdateSequence for the verdict after the reboot.
 int updateFirmware() {
     return runUpdateSequence() == UpdateOutcome::Failed ? 0 : 1;
 }
+
+// Command and data exchange.
+namespace {
+
+// The reply store of one exchange holds at most this many characters.
+constexpr std::size_t REPLY_STORE_CAPACITY = DATA_BUFFER_SIZE - 1;
+// Reads that one reply collection may take. The replies the program expects
+// need one or two, and the read that finds the line silent.
+constexpr int REPLY_MAX_READS = 8;
+// "%%" + command + "\n\r" + NUL must fit in the scratch buffer.
+constexpr std::size_t MAX_COMMAND_LENGTH = DATA_BUFFER_SIZE - 5;
+
+constexpr char SEND_ERROR_LINE[] = "\r\nError occurred when sending data !\r";
+
+struct Reply {
+    std::string text;
+    bool overLong = false;
+};
+
+// Reads until one read brings nothing, at most REPLY_MAX_READS reads. A reply
+// still growing at the last of them, or one that would outgrow the store, is
+// over-long: its collection stops there and it matches nothing. This keeps a
+// line that never falls silent from holding the program.
+Reply collectReply() {
+    Reply responseReceivedCopy;
+    for (int reads = 1;; ++reads) {
+        const int nBytesRead = readIntoDataBuffer();
+        if (nBytesRead == 0) {
+            return responseReceivedCopy;
+        }
+        const auto count = static_cast<std::size_t>(nBytesRead);
+        if (reads == REPLY_MAX_READS ||
+            count > REPLY_STORE_CAPACITY - responseReceivedCopy.text.size()) {
+            responseReceivedCopy.overLong = true;
+            return responseReceivedCopy;
+        }
+        responseReceivedCopy.text.append(gDataBuffer, count);
+    }
+}
+
+bool replyMatches(const Reply& reply, const char* expectedResponse) {
+    return !reply.overLong && reply.text == expectedResponse;
+}
+
+void printPercentage(int percentage) {
+    platform::consolePrintf("%d%%", percentage);
+}
+
+// The display to erase is "1%" at first (percentage still 0), then the last
+// percentage printed.
+void erasePercentage(int percentage) {
+    platform::consoleWrite(percentage <= 9 ? "\b\b" : "\b\b\b");
+}
+
+}  // namespace
 
 int sendCommand(const char* commandToSend, int isEchoON, int validateResponse,
                 const char* expectedResponse) {
@@ -530,8 +620,8 @@ int sendCommand(const char* commandToSend, int isEchoON, int validateResponse,
     if (expectedResponse == nullptr) {
         return 1;
     }
-    const Reply reply = collectReply();
-    if (validateResponse == 1 && !replyMatches(reply, expectedResponse)) {
+    const Reply responseReceivedCopy = collectReply();
+    if (validateResponse == 1 && !replyMatches(responseReceivedCopy, expectedResponse)) {
         return 0;
     }
     return 1;
@@ -571,17 +661,22 @@ int sendData(const std::uint8_t* dataToSend, std::int32_t dataToSendLength, int 
     if (expectedResponse == nullptr) {
         return 1;
     }
-    const Reply reply = collectReply();
-    if (validateResponse != 1 || replyMatches(reply, expectedResponse)) {
+    const Reply responseReceivedCopy = collectReply();
+    if (validateResponse != 1 || replyMatches(responseReceivedCopy, expectedResponse)) {
         return 1;
     }
     platform::consolePrintf("\r\nExpected : %s  received : %s\r\n", expectedResponse,
-                            shownReply(reply.text).c_str());
+                            shownReply(responseReceivedCopy.text).c_str());
     printLine("\r\nError: Expected response did  not matched !\r");
     return 0;
 }
 
+// Image assembler and checksum.
 namespace {
+
+// One record line: ":", the record up to its checksum digits, NUL.
+constexpr std::size_t HEX_LINE_BUFFER_SIZE = 100;
+using HexLine = std::array<char, HEX_LINE_BUFFER_SIZE>;
 
 void replaceAll(char* text, std::size_t length, char from, char to) {
     char* const end = text + length;
@@ -594,6 +689,79 @@ void replaceAll(char* text, std::size_t length, char from, char to) {
     }
 }
 
+// Puts ":" and the piece into the line buffer, as much as fits, and cuts the
+// line at its line end. False when the record itself (not just what follows
+// its line end) is longer than the buffer holds.
+bool loadRecordLine(HexLine& intelHexStringLine, const char* piece) {
+    constexpr std::size_t room = HEX_LINE_BUFFER_SIZE - 2;
+    const std::size_t pieceLength = std::strlen(piece);
+    const std::size_t copied = pieceLength < room ? pieceLength : room;
+    intelHexStringLine[0] = ':';
+    std::memcpy(intelHexStringLine.data() + 1, piece, copied);
+    intelHexStringLine[copied + 1] = '\0';
+    StrRemoveNL(intelHexStringLine.data(), '\0');
+    if (pieceLength <= room || piece[room] == '\r' || piece[room] == '\n') {
+        return true;
+    }
+    return std::strlen(intelHexStringLine.data()) < HEX_LINE_BUFFER_SIZE - 1;
+}
+
+void reportRecord(const char* problem, const HexLine& intelHexStringLine) {
+    platform::consolePrintf("%s\n", problem);
+    platform::consoleWrite(intelHexStringLine.data());
+    platform::consoleWrite("\r\n");
+}
+
+void reportInvalidRecord(const HexLine& intelHexStringLine) {
+    reportRecord("\r\n intel_hex_line_is_valid \r", intelHexStringLine);
+}
+
+// Sets `memory_offset` from data byte 1; false for a record without the two
+// address bytes.
+bool applyExtendedLinearAddress(const IntelHexRecord& record, std::uint32_t& memory_offset) {
+    if (record.dataLength < 2) {
+        return false;
+    }
+    memory_offset = std::uint32_t{record.data[1]} << 16;
+    return true;
+}
+
+// Copies the record's bytes to their place; false when any of them, or the
+// length it sets, would lie beyond the image buffer.
+bool placeDataRecord(const IntelHexRecord& record, std::uint32_t memory_offset) {
+    const std::uint32_t address = memory_offset + record.address;
+    const std::uint8_t data_length = record.dataLength;
+    if (address + data_length > static_cast<std::uint32_t>(CONCAT_BUFFER_SIZE)) {
+        return false;
+    }
+    std::memcpy(gDataConcatenated + address, record.data, data_length);
+    gDataConcatenatedLenght = static_cast<std::int32_t>(address);
+    return true;
+}
+
+// Places one record; false (after reporting it) when it fails the assembly.
+// The line is tested once; its fields are then taken without testing it
+// again for the address and the data.
+bool assembleRecord(const char* piece, std::uint32_t& memory_offset) {
+    HexLine intelHexStringLine;
+    const bool fits = loadRecordLine(intelHexStringLine, piece);
+    if (!fits || intel_hex_line_is_valid(intelHexStringLine.data()) != INTEL_HEX_STRING_OK) {
+        reportInvalidRecord(intelHexStringLine);
+        return false;
+    }
+    const IntelHexRecord record = intel_hex_record_from_valid_line(intelHexStringLine.data());
+    if (record.recordType == INTEL_HEX_RECORD_EXTENDED_LINEAR_ADDRESS &&
+        !applyExtendedLinearAddress(record, memory_offset)) {
+        reportInvalidRecord(intelHexStringLine);
+        return false;
+    }
+    if (record.recordType == INTEL_HEX_RECORD_DATA && !placeDataRecord(record, memory_offset)) {
+        reportRecord("\r\n data record beyond the image buffer \r", intelHexStringLine);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Measured first, so that replacing by NUL does not shorten the walk.
@@ -604,91 +772,10 @@ int StrRemoveNL(char* str, char ch) {
     return 1;
 }
 
-namespace {
-
-// One record line: ":", the record up to its checksum digits, NUL.
-constexpr std::size_t HEX_LINE_BUFFER_SIZE = 100;
-using HexLine = std::array<char, HEX_LINE_BUFFER_SIZE>;
-
-// Puts ":" and the piece into the line buffer, as much as fits, and cuts the
-// line at its line end. False when the record itself (not just what follows
-// its line end) is longer than the buffer holds.
-bool loadRecordLine(HexLine& line, const char* piece) {
-    constexpr std::size_t room = HEX_LINE_BUFFER_SIZE - 2;
-    const std::size_t pieceLength = std::strlen(piece);
-    const std::size_t copied = pieceLength < room ? pieceLength : room;
-    line[0] = ':';
-    std::memcpy(line.data() + 1, piece, copied);
-    line[copied + 1] = '\0';
-    StrRemoveNL(line.data(), '\0');
-    if (pieceLength <= room || piece[room] == '\r' || piece[room] == '\n') {
-        return true;
-    }
-    return std::strlen(line.data()) < HEX_LINE_BUFFER_SIZE - 1;
-}
-
-void reportRecord(const char* problem, const HexLine& line) {
-    platform::consolePrintf("%s\n", problem);
-    platform::consoleWrite(line.data());
-    platform::consoleWrite("\r\n");
-}
-
-void reportInvalidRecord(const HexLine& line) {
-    reportRecord("\r\n intel_hex_line_is_valid \r", line);
-}
-
-// Sets `memory_offset` from data byte 1; false for a record without the two
-// address bytes.
-bool applyExtendedLinearAddress(const IntelHexRecord& record, std::uint32_t& memoryOffset) {
-    if (record.dataLength < 2) {
-        return false;
-    }
-    memoryOffset = std::uint32_t{record.data[1]} << 16;
-    return true;
-}
-
-// Copies the record's bytes to their place; false when any of them, or the
-// length it sets, would lie beyond the image buffer.
-bool placeDataRecord(const IntelHexRecord& record, std::uint32_t memoryOffset) {
-    const std::uint32_t address = memoryOffset + record.address;
-    const std::uint8_t dataLength = record.dataLength;
-    if (address + dataLength > static_cast<std::uint32_t>(CONCAT_BUFFER_SIZE)) {
-        return false;
-    }
-    std::memcpy(gDataConcatenated + address, record.data, dataLength);
-    gDataConcatenatedLenght = static_cast<std::int32_t>(address);
-    return true;
-}
-
-// Places one record; false (after reporting it) when it fails the assembly.
-// The line is tested once; its fields are then taken without testing it
-// again for the address and the data.
-bool assembleRecord(const char* piece, std::uint32_t& memoryOffset) {
-    HexLine line;
-    const bool fits = loadRecordLine(line, piece);
-    if (!fits || intel_hex_line_is_valid(line.data()) != INTEL_HEX_STRING_OK) {
-        reportInvalidRecord(line);
-        return false;
-    }
-    const IntelHexRecord record = intel_hex_record_from_valid_line(line.data());
-    if (record.recordType == INTEL_HEX_RECORD_EXTENDED_LINEAR_ADDRESS &&
-        !applyExtendedLinearAddress(record, memoryOffset)) {
-        reportInvalidRecord(line);
-        return false;
-    }
-    if (record.recordType == INTEL_HEX_RECORD_DATA && !placeDataRecord(record, memoryOffset)) {
-        reportRecord("\r\n data record beyond the image buffer \r", line);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 int ValidateFwAndConcatenateData(char* gHexData) {
     std::memset(gDataConcatenated, 0xFF, CONCAT_BUFFER_SIZE);
     gDataConcatenatedLenght = 0;
-    std::uint32_t memoryOffset = 0;
+    std::uint32_t memory_offset = 0;
 
     char** extractedHexLine = str_split(gHexData, ":");
     if (extractedHexLine == nullptr) {
@@ -697,7 +784,7 @@ int ValidateFwAndConcatenateData(char* gHexData) {
     }
     int result = 1;
     for (std::size_t index = 0; extractedHexLine[index] != nullptr; ++index) {
-        if (!assembleRecord(extractedHexLine[index], memoryOffset)) {
+        if (!assembleRecord(extractedHexLine[index], memory_offset)) {
             result = 0;
             break;
         }
@@ -714,19 +801,20 @@ std::uint32_t computeDataConcatenatedCheckSum() {
         gDataConcatenatedLenght > 0 ? static_cast<std::size_t>(gDataConcatenatedLenght) : 0;
     const std::uint8_t* bytes = gDataConcatenated;
     std::uint32_t sum = 0;
-    std::size_t position = 0;
-    for (; position + BLOCK <= length; position += BLOCK) {
+    std::size_t index = 0;
+    for (; index + BLOCK <= length; index += BLOCK) {
         for (std::size_t i = 0; i < BLOCK; ++i) {
-            sum += bytes[position + i];
+            sum += bytes[index + i];
         }
     }
-    for (; position < length; ++position) {
-        sum += bytes[position];
+    for (; index < length; ++index) {
+        sum += bytes[index];
     }
     gDataConcatenatedCheckSum = 0u - sum;
     return gDataConcatenatedCheckSum;
 }
 
+// Web update file.
 namespace {
 
 constexpr char FIRMWARE_FILE_NAME_FOR_WEB[] = "FwToUpload.bin";
@@ -738,8 +826,8 @@ constexpr int FIRMWARE_BASE64_PAD_SEARCH_FOR_WEB = 4;
 // The body without its pad characters, so that it holds alphabet
 // characters only; empty for an empty image or a failed encoding.
 struct WebBody {
-    std::vector<std::uint8_t> text;
-    int length = 0;
+    std::vector<std::uint8_t> bufferBase64;
+    int dataLengthBase64 = 0;
     bool encoded = false;
 };
 
@@ -750,19 +838,19 @@ WebBody encodeImageForWeb() {
         return body;
     }
     int dataLengthBase64 = FIRMWARE_BASE64_BUFFER_SIZE_FOR_WEB;
-    const int test = base64_encode(body.text.data(), &dataLengthBase64, gDataConcatenated,
+    const int test = base64_encode(body.bufferBase64.data(), &dataLengthBase64, gDataConcatenated,
                                    gDataConcatenatedLenght);
     if (test == -1) {
         platform::consoleWrite("\r\n ERROR BASE 64 !\r\n");
         return body;
     }
     for (int k = 1; k <= FIRMWARE_BASE64_PAD_SEARCH_FOR_WEB && dataLengthBase64 - k >= 0; ++k) {
-        std::uint8_t& character = body.text[static_cast<std::size_t>(dataLengthBase64 - k)];
+        std::uint8_t& character = body.bufferBase64[static_cast<std::size_t>(dataLengthBase64 - k)];
         if (character == '=') {
             character = 'A';
         }
     }
-    body.length = dataLengthBase64;
+    body.dataLengthBase64 = dataLengthBase64;
     body.encoded = true;
     return body;
 }
@@ -772,10 +860,10 @@ WebBody encodeImageForWeb() {
 // that fails.
 bool writeBodyForWeb(const WebBody& body) {
     std::array<std::uint8_t, FIRMWARE_CHUNCK_SIZE_FOR_WEB + 2> tempBufferBase64{};
-    int remainingByte = body.length;
+    int remainingByte = body.dataLengthBase64;
     int currentIndex = 0;
     while (remainingByte > FIRMWARE_CHUNCK_SIZE_FOR_WEB) {
-        std::copy_n(body.text.begin() + currentIndex, FIRMWARE_CHUNCK_SIZE_FOR_WEB,
+        std::copy_n(body.bufferBase64.begin() + currentIndex, FIRMWARE_CHUNCK_SIZE_FOR_WEB,
                     tempBufferBase64.begin());
         currentIndex += FIRMWARE_CHUNCK_SIZE_FOR_WEB;
         remainingByte -= FIRMWARE_CHUNCK_SIZE_FOR_WEB;
@@ -786,7 +874,8 @@ bool writeBodyForWeb(const WebBody& body) {
         }
     }
     if (remainingByte > 0) {
-        std::copy_n(body.text.begin() + currentIndex, remainingByte, tempBufferBase64.begin());
+        std::copy_n(body.bufferBase64.begin() + currentIndex, remainingByte,
+                    tempBufferBase64.begin());
         return FileAPI_writeToFileBinary(tempBufferBase64.data(),
                                          static_cast<std::uint32_t>(remainingByte)) != 0;
     }
@@ -821,7 +910,9 @@ std::string writeWebFile(const std::string& header, const WebBody& body) {
         reason = systemReason();
     }
     if (!written) {
-        std::remove(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB);
+        // Best effort: the failure is reported already, and a temporary file
+        // left behind names itself in the next run's message.
+        (void)std::remove(FIRMWARE_TEMPORARY_FILE_NAME_FOR_WEB);
     }
     return reason;
 }

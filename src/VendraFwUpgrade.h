@@ -50,21 +50,37 @@ extern std::int32_t gBaudRate;
 extern std::int32_t gDataConcatenatedLenght;
 extern std::uint32_t gDataConcatenatedCheckSum;
 
+// Results: 1 means success and 0 failure, unless an operation states
+// otherwise.
+
+// Program entry and operator dialogue.
+
 // Start-up and release of the shared buffers: gDataConcatenated (0xFF over
 // its first CONCAT_BUFFER_SIZE bytes, then 16 zero bytes) and gDataBuffer
 // (zeroed).
 void obtainSharedBuffers();
 void releaseSharedBuffers();
 // A writable working copy of catalogue entry `catalogueIndex`: its text
-// followed by 16 NULs. Release with delete[].
+// followed by 16 NULs, or null for an index outside the catalogue. Release
+// with delete[].
 char* newImageWorkingCopy(int catalogueIndex);
 
-// The whole console run (the program's main); returns the exit status.
+// The whole console run (the program's main); returns the exit status: 0 when
+// the unit came back after the update, 2 when both images were acknowledged
+// but the unit was not seen back, 1 when the update failed, -1 when the
+// operator's port or baud rate was refused.
 int runVendraFwUpgrade();
+// Prints lastMessage and "\r\nPress any key to exit", then waits for one key.
 void dipsplayLastMessageToUserBeforeExit(const char* lastMessage);
 
+// Port and baud-rate discovery.
+
+// Probes COM1 to COM32 at six rates. 1: the unit answered; its port is open at
+// that rate and gComPortNumber and gBaudRate name them. 0: no unit answered,
+// and no port is open.
 int detectComPortAndBaudrate();
-int updateFirmware();
+
+// Unit identification.
 
 // The fields of the unit's version reply, with their start values; nbr is the
 // number of fields read, in order, or -1 for a text of white space only.
@@ -78,21 +94,56 @@ struct UnitVersions {
     int fpga_type = -1;
     int nbr = -1;
 };
-// Reads "%d.%d.%d %s %d.%d %d" with the model word bounded to 7 characters.
+// Reads "%d.%d.%d %s %d.%d %d" by the rules of formatted input. A model word
+// longer than 7 characters, or a number out of the int range, stops the
+// reading at that field.
 UnitVersions parseVersionReply(const char* text);
 
+// Image upload and reboot.
+
+// The update sequence on the open port: identification, both uploads and the
+// reboot wait. 1 once the microcontroller image was acknowledged with
+// "SUCCESS", whatever the unit says after the reboot; 0 when identification
+// or either upload failed, after its failure line.
+int updateFirmware();
+
+// Command and data exchange.
+
+// Writes the command framed: "%%" (left out when isEchoON is 1), the command,
+// "\n\r". With expectedResponse null it reads nothing and gives 1 once the
+// write succeeded. Otherwise it collects the reply until one read brings
+// nothing; when validateResponse is 1 the reply must equal expectedResponse
+// exactly, else it is read and thrown away. 0 when the write fails (after the
+// send error line), or the reply does not match (silently).
 int sendCommand(const char* commandToSend, int isEchoON, int validateResponse,
                 const char* expectedResponse);
+// Writes the block in pieces of DATA_CHUNK_SIZE bytes with a percentage
+// display, then treats the reply as sendCommand does. 0 when a write fails,
+// or the reply does not match (after printing both texts); also for a
+// negative length.
 int sendData(const std::uint8_t* dataToSend, std::int32_t dataToSendLength, int validateResponse,
              const char* expectedResponse);
 
+// Image assembler and checksum.
+
+// Replaces every CR and LF of the text, up to its NUL on entry, by ch.
+// Always 1.
 int StrRemoveNL(char* str, char ch);
+// Assembles the image text, which it splits in place, into gDataConcatenated
+// and sets gDataConcatenatedLenght. 1 when every record was valid; 0, after
+// naming the record, otherwise.
 int ValidateFwAndConcatenateData(char* gHexData);
 // The image checksum: 0 minus every byte of the first gDataConcatenatedLenght
 // bytes of gDataConcatenated, modulo 2^32. Stores it in
 // gDataConcatenatedCheckSum and returns it.
 std::uint32_t computeDataConcatenatedCheckSum();
 
+// Web update file.
+
+// Writes FwToUpload.bin from gHexFirmware, an unassembled working copy, then
+// waits for a key. 1 when the file was written; 0 when the image text is
+// invalid (no key wait) or the file could not be written (after one line
+// naming the file and the reason).
 std::uint8_t createFirmwareFileForWeb();
 
 #endif

@@ -178,7 +178,8 @@ TEST_F(PortAbsence, AStaleLockIsTakenOverAndGoesWithTheClose) {
 TEST_F(PortAbsence, TheProgramPassesOverPortsThatAreNoTerminalsAndFindsTheUnit) {
     DeviceLink null("ttyS0", "/dev/null");
     writeFile(deviceDirectory() / "ttyS1", "");
-    test_support::UnitSimProcess unit(deviceDirectory(), 3, {"--rate", "9600", "--fault", "device-code-3"});
+    test_support::UnitSimProcess unit(deviceDirectory(), 3,
+                                      {"--rate", "9600", "--fault", "device-code-3"});
 
     const ProgramRun run = runProgram(TEST_DEVICES_PROGRAM, 60s);
 

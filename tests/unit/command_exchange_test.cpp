@@ -166,7 +166,7 @@ TEST_F(CommandExchange, ReplyIsCollectedUntilOneSilentReadAndComparedWhole) {
 
 // `text` cut into `count` pieces, one every `period` from 100 ms on.
 std::vector<ScriptedFarEnd::Piece> spreadOver(const std::string& text, std::size_t count,
-                                                Micros period) {
+                                              Micros period) {
     std::vector<ScriptedFarEnd::Piece> pieces;
     const std::size_t size = (text.size() + count - 1) / count;
     for (std::size_t i = 0; i < count; ++i) {
