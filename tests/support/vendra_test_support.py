@@ -1,6 +1,7 @@
 """What the Python tests share: the tests' own reading of image texts,
 independent of the program, and the unit-sim launcher."""
 
+import contextlib
 import signal
 import subprocess
 import time
@@ -49,3 +50,22 @@ def start_unit(unit_sim, directory, port, report, *options):
 def stop_unit(process):
     process.send_signal(signal.SIGTERM)
     process.wait(timeout=10)
+
+
+@contextlib.contextmanager
+def tx_unit_and_silent_port(unit_sim, work):
+    """A TX unit answering at 9600 baud as COM3 and a mute unit as COM1,
+    under work/devices, reporting to work/unit.txt and work/silent.txt;
+    yields the ports' links as (COM number, pseudo-terminal) pairs."""
+    devices = work / "devices"
+    devices.mkdir()
+    unit, unit_pty = start_unit(unit_sim, devices, 3, work / "unit.txt",
+                                "--variant", "tx", "--rate", "9600")
+    try:
+        silent, silent_pty = start_unit(unit_sim, devices, 1, work / "silent.txt", "--mute")
+        try:
+            yield [(3, unit_pty), (1, silent_pty)]
+        finally:
+            stop_unit(silent)
+    finally:
+        stop_unit(unit)

@@ -45,20 +45,10 @@ def main():
     tx = unit_info.TX_FACTS
     with tempfile.TemporaryDirectory() as work:
         work = pathlib.Path(work)
-        devices = work / "devices"
-        devices.mkdir()
-        unit, unit_pty = support.start_unit(unit_sim, devices, 3, work / "unit.txt",
-                                                "--variant", "tx", "--rate", "9600")
-        silent, silent_pty = support.start_unit(unit_sim, devices, 1, work / "silent.txt",
-                                                    "--mute")
-        links = [(3, unit_pty), (1, silent_pty)]
-        try:
+        with support.tx_unit_and_silent_port(unit_sim, work) as links:
             found = run(links, program)
             line = run(links, program, "--port", "3", "--rate", "9600", "--json")
             absent = run(links, program, "--port", "5", "--rate", "9600")
-        finally:
-            support.stop_unit(unit)
-            support.stop_unit(silent)
         unit_report = (work / "unit.txt").read_text(encoding="latin-1")
         silent_report = (work / "silent.txt").read_text(encoding="latin-1")
 

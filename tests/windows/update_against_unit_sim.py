@@ -67,21 +67,14 @@ def main():
               full_update.flat_image(image_dir / "K620418_MCU_61_1_06.hex")]
     with tempfile.TemporaryDirectory() as work:
         work = pathlib.Path(work)
-        devices = work / "devices"
-        devices.mkdir()
-        unit, unit_pty = support.start_unit(unit_sim, devices, 3, work / "unit.txt",
-                                    "--variant", "tx", "--rate", "9600")
-        silent, silent_pty = support.start_unit(unit_sim, devices, 1, work / "silent.txt", "--mute")
-        try:
+        with support.tx_unit_and_silent_port(unit_sim, work) as links:
+            coms = [arg for port, pty in links for arg in ("--com", f"{port}={pty}")]
             run = subprocess.run(
-                [str(CONSOLE), "--com", f"3={unit_pty}", "--com", f"1={silent_pty}",
+                [str(CONSOLE), *coms,
                  "--output", str(work / "console"), "--timeout", str(RUN_TIMEOUT_SECONDS),
                  "--last-key-delay", str(FINAL_KEY_DELAY_SECONDS),
                  "--type-after", "Sending Programmable Logic data", "x",
                  "--type-after", "Press any key to exit", "q", program])
-        finally:
-            support.stop_unit(unit)
-            support.stop_unit(silent)
         console = (work / "console").read_bytes()
         check_console(console, run.returncode, images)
         full_update.check_report((work / "unit.txt").read_text(), "tx", 9600, images, failures)
