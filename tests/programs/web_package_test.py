@@ -3,7 +3,6 @@
 writes with one built here from the microcontroller image text, by the file's
 own rules, with Python's Base64 encoder as the peer."""
 
-import base64
 import subprocess
 import sys
 import tempfile
@@ -12,20 +11,10 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "support"))
 import vendra_test_support as support  # noqa: E402
 
-MAKER_PRODUCT_VERSION = b"KorVan\r\n620418\r\n1.0.7\r\n"
-BODY_LINE = 928
-
-
-def web_file(image: bytes) -> bytes:
-    checksum = -sum(image) % 2**32
-    body = base64.b64encode(image).replace(b"=", b"A")
-    lines = [body[i:i + BODY_LINE] for i in range(0, len(body), BODY_LINE)]
-    return (MAKER_PRODUCT_VERSION + b"%d\r\n%d\r\n" % (checksum, len(image)) + b"\r\n".join(lines))
-
 
 def main() -> int:
     program, hex_file = Path(sys.argv[1]).resolve(), Path(sys.argv[2])
-    expected = web_file(support.assemble(hex_file.read_text(encoding="ascii"))[0])
+    expected = support.web_file(support.assemble(hex_file.read_text(encoding="ascii"))[0])
     with tempfile.TemporaryDirectory() as work:
         run = subprocess.run([str(program)], cwd=work, input=b"", capture_output=True, timeout=120)
         if run.returncode != 0:

@@ -1,12 +1,15 @@
-"""What the Python tests share: the tests' own reading of image texts,
-independent of the program, and the unit-sim launcher."""
+"""What the Python tests share: the tests' own reading of image texts and
+the web update file, independent of the program, and the unit-sim launcher."""
 
+import base64
 import contextlib
 import signal
 import subprocess
 import time
 
 IMAGE_AREA = 4 * 1024 * 1024
+MAKER_PRODUCT_VERSION = b"KorVan\r\n620418\r\n1.0.7\r\n"
+BODY_LINE = 928
 READY_TIMEOUT_SECONDS = 10
 
 
@@ -31,6 +34,15 @@ def assemble(text):
             length = base + address
     image = bytes(memory[:length])
     return image, (-sum(image)) % (1 << 32)
+
+
+def web_file(image: bytes) -> bytes:
+    """The web update file of a flat image, by the file's own rules, with
+    Python's Base64 encoder as the peer."""
+    checksum = -sum(image) % 2**32
+    body = base64.b64encode(image).replace(b"=", b"A")
+    lines = [body[i:i + BODY_LINE] for i in range(0, len(body), BODY_LINE)]
+    return (MAKER_PRODUCT_VERSION + b"%d\r\n%d\r\n" % (checksum, len(image)) + b"\r\n".join(lines))
 
 
 def start_unit(unit_sim, directory, port, report, *options):
