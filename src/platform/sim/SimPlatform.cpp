@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "Platform.h"
 #include "PortPath.h"
@@ -39,6 +40,7 @@ struct Port {
     LineState line = kLineAtOpen;
     COMMTIMEOUTS timeouts{};
     std::deque<Arrival> received;
+    std::vector<std::uint32_t> refusedRates;
 };
 
 struct State {
@@ -219,6 +221,10 @@ void addBusyPort(int port) {
     state().ports[port].kind = PortKind::Busy;
 }
 
+void refuseRate(int port, std::uint32_t baud) {
+    state().ports.at(port).refusedRates.push_back(baud);
+}
+
 void removePort(int port) {
     state().ports.erase(port);
 }
@@ -381,7 +387,9 @@ bool serialSetTimeouts(SerialHandle handle, const COMMTIMEOUTS& timeouts) {
 bool serialSetState(SerialHandle handle, const DCB& settings) {
     auto [number, port] = sim::openPort(handle);
     const sim::LineState line{settings.BaudRate, settings.fOutxCtsFlow != 0};
-    const bool accepted = port != nullptr && sim::isStandardRate(line.baud);
+    const bool accepted =
+        port != nullptr && sim::isStandardRate(line.baud) &&
+        std::ranges::find(port->refusedRates, line.baud) == port->refusedRates.end();
     Event event = sim::portEvent(EventKind::State, number, accepted);
     event.line = line;
     if (accepted) {
