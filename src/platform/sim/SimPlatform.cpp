@@ -131,6 +131,12 @@ bool isStandardRate(std::uint32_t baud) {
     return std::ranges::find(kStandardRates, baud) != kStandardRates.end();
 }
 
+// The standard rates but those the port's driver was told to refuse.
+bool takesRate(const Port& port, std::uint32_t baud) {
+    return isStandardRate(baud) &&
+           std::ranges::find(port.refusedRates, baud) == port.refusedRates.end();
+}
+
 std::string shownBytes(std::string_view bytes) {
     if (bytes.size() <= kLongestShownBlock) {
         return '"' + escape(bytes) + '"';
@@ -387,9 +393,7 @@ bool serialSetTimeouts(SerialHandle handle, const COMMTIMEOUTS& timeouts) {
 bool serialSetState(SerialHandle handle, const DCB& settings) {
     auto [number, port] = sim::openPort(handle);
     const sim::LineState line{settings.BaudRate, settings.fOutxCtsFlow != 0};
-    const bool accepted =
-        port != nullptr && sim::isStandardRate(line.baud) &&
-        std::ranges::find(port->refusedRates, line.baud) == port->refusedRates.end();
+    const bool accepted = port != nullptr && sim::takesRate(*port, line.baud);
     Event event = sim::portEvent(EventKind::State, number, accepted);
     event.line = line;
     if (accepted) {
