@@ -1,13 +1,17 @@
 // The line as the POSIX adapter leaves it: settings built from zero whatever
 // the device held before, and every positive rate set exactly.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ComPortAPI.h"
 #include "LineRates.h"
+#include "LineSettings.h"
 #include "PortLockSupport.h"
 #include "PosixTestSupport.h"
 
@@ -85,6 +89,80 @@ TEST_F(LineSettings, ZeroAndNegativeRatesAreRefusedAndTheLineStaysUp) {
         int count = 0;
         EXPECT_EQ(ComPortAPI_WriteCOM("up", 2, &count), 1);
         EXPECT_EQ(readUntilQuiet(unit_.master()), "up");
+    }
+}
+
+// Record codes of the line-settings record.
+constexpr std::uint8_t kOddParity = 1;
+constexpr std::uint8_t kEvenParity = 2;
+constexpr std::uint8_t kMarkParity = 3;
+constexpr std::uint8_t kOneAndAHalfStopBits = 1;
+constexpr std::uint8_t kTwoStopBits = 2;
+
+constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CSTOPB;
+
+DCB framed(std::uint8_t byteSize, std::uint8_t parity, std::uint8_t stopBits) {
+    DCB settings{};
+    settings.BaudRate = 9600;
+    settings.ByteSize = byteSize;
+    settings.Parity = parity;
+    settings.StopBits = stopBits;
+    return settings;
+}
+
+// Character size, parity and stop bits as the record codes them; a value the
+// record cannot name gives no line at all.
+TEST(LineFraming, RecordCodesBecomeTerminalFlags) {
+    struct Case {
+        const char* name;
+        DCB settings;
+        std::optional<tcflag_t> framing;
+    };
+    const std::vector<Case> cases{
+        {"5 bits, no parity, 1 stop bit", framed(5, NOPARITY, ONESTOPBIT), CS5},
+        {"6 bits, odd parity", framed(6, kOddParity, ONESTOPBIT), CS6 | PARENB | PARODD},
+        {"7 bits, even parity, 2 stop bits", framed(7, kEvenParity, kTwoStopBits),
+         CS7 | PARENB | CSTOPB},
+        {"8 bits, no parity, 1 stop bit", framed(8, NOPARITY, ONESTOPBIT), CS8},
+        {"4 bits", framed(4, NOPARITY, ONESTOPBIT), std::nullopt},
+        {"9 bits", framed(9, NOPARITY, ONESTOPBIT), std::nullopt},
+        {"mark parity", framed(8, kMarkParity, ONESTOPBIT), std::nullopt},
+        {"1.5 stop bits", framed(8, NOPARITY, kOneAndAHalfStopBits), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<std::uint32_t> flags = platform::posix::controlFlagsOf(c.settings);
+        ASSERT_EQ(flags.has_value(), c.framing.has_value());
+        if (flags) {
+            EXPECT_EQ(*flags & kFraming, *c.framing);
+            EXPECT_EQ(*flags & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+        }
+    }
+}
+
+// The settings are read back after they are applied. A pseudo-terminal holds
+// two stop bits but makes every line 8 bits without parity: what it did not
+// take counts as refused, not as set.
+TEST_F(LineSettings, SettingsTheDeviceDoesNotHoldAreRefused) {
+    struct Case {
+        const char* name;
+        DCB settings;
+        bool applied;
+    };
+    const std::vector<Case> cases{
+        {"8 bits, 2 stop bits", framed(8, NOPARITY, kTwoStopBits), true},
+        {"7 bits", framed(7, NOPARITY, ONESTOPBIT), false},
+        {"even parity", framed(8, kEvenParity, ONESTOPBIT), false},
+        {"9 bits", framed(9, NOPARITY, ONESTOPBIT), false},
+    };
+    const Fd line(::open(unit_.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_GE(line.get(), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(platform::posix::applyLineSettings(line.get(), c.settings), c.applied);
+        if (c.applied) {
+            EXPECT_EQ(held().c_cflag & kFraming, static_cast<tcflag_t>(CS8 | CSTOPB));
+        }
     }
 }
 

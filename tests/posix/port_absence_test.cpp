@@ -116,6 +116,12 @@ TEST_F(PortAbsence, OnlyAFreeTerminalOpens) {
              writeFile(lockFile, hdbLock(::getppid()));
          },
          false},
+        {"lock that cannot be read (a directory in its place)",
+         [&](Line& line) {
+             line.linkPty();
+             std::filesystem::create_directory(lockFile);
+         },
+         false},
         {"the system console",
          [](Line& line) {
              line.linkPty();

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <chrono>
 #include <climits>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "ComPortAPI.h"
 #include "PosixTestSupport.h"
@@ -59,6 +62,37 @@ TEST_F(SerialPortLayer, ConfigurationFailureClosesThePort) {
     // line can take.
     EXPECT_EQ(ComPortAPI_SetBaudRate(BAUD_RATE), 0);
     EXPECT_EQ(openPort(), 1);
+}
+
+// The far side closes while a read waits: the read fails at once instead of
+// running to its time-out, and so does every write after it.
+TEST(SerialPortLineDrop, ReadAndWriteFailWhenTheFarSideCloses) {
+    using namespace std::chrono_literals;
+    constexpr int kReadTimeoutMs = 3000;
+    ComPortAPI_RestoreInitialState();
+    std::optional<PseudoTerminal> unit(std::in_place);
+    const DeviceLink link(kPortDevice, unit->slavePath());
+    ASSERT_EQ(ComPortAPI_OpenCOM(kPort), 1);
+    ASSERT_EQ(ComPortAPI_SetReadingTimeoutInMs(kReadTimeoutMs), 1);
+
+    std::thread farSide([&unit] {
+        std::this_thread::sleep_for(200ms);
+        unit.reset();
+    });
+    char buffer[16] = {};
+    int count = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const int readResult = ComPortAPI_ReadCOM(buffer, sizeof buffer, &count);
+    const auto elapsed = elapsedSince(start);
+    farSide.join();
+    EXPECT_EQ(readResult, 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(kReadTimeoutMs / 2));
+
+    count = -1;
+    EXPECT_EQ(ComPortAPI_WriteCOM("%%", 2, &count), 0);
+    EXPECT_EQ(count, 0);
+    ComPortAPI_RestoreInitialState();
 }
 
 TEST(SerialPortNumbers, NumbersWithoutADeviceFailToOpen) {

@@ -132,6 +132,8 @@ TYPED_TEST_P(SerialPortContract, OpenAndCloseAndNothingWithoutAnOpenPort) {
     EXPECT_NE(again, platform::kInvalidSerialHandle);
     EXPECT_TRUE(platform::serialClose(again));
     EXPECT_FALSE(platform::serialClose(again));
+    EXPECT_FALSE(platform::serialPurge(again, PURGE_RXCLEAR | PURGE_TXCLEAR));
+    EXPECT_FALSE(platform::serialEscape(again, SETDTR));
 }
 
 TYPED_TEST_P(SerialPortContract, OpenAppliesTheSettingsAndSettersChangeTheOpenLine) {

@@ -223,6 +223,35 @@ TEST_F(CommandExchange, FailedWriteIsReportedAndNothingIsRead) {
     EXPECT_TRUE(sim::events(EventKind::Read).empty());
 }
 
+// The frame "%%" + command + "\n\r" and its NUL must fit in the 1,024,000-byte
+// scratch buffer: the longest command that fits goes out whole, one character
+// more is refused with the send error before anything is written.
+TEST_F(CommandExchange, CommandTooLongForTheScratchBufferIsNotSent) {
+    constexpr std::size_t kLongestCommand = 1024000 - 5;
+    struct Case {
+        std::size_t length;
+        int result;
+        std::string console;
+        bool sent;
+    };
+    const std::vector<Case> cases{
+        {kLongestCommand, 1, "", true},
+        {kLongestCommand + 1, 0, kSendError, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        startRow();
+        sim::addSilentPort(kPort);
+        openPort(kPort, 115200, true);
+        const std::string command(c.length, 'v');
+
+        EXPECT_EQ(sendCommand(command.c_str(), 0, 0, nullptr), c.result);
+        EXPECT_EQ(sim::consoleText(), c.console);
+        EXPECT_EQ(sim::bytesSent(kPort), c.sent ? "%%" + command + "\n\r" : "");
+        EXPECT_TRUE(sim::events(EventKind::Read).empty());
+    }
+}
+
 // The pattern the unit model repeats in a reply that is too long.
 std::string hugePattern(std::size_t length) {
     std::string text;
@@ -377,19 +406,35 @@ TEST_F(CommandExchange, DataReplyLongerThanTheStoreFailsWithWhatFitted) {
     EXPECT_EQ(readPieces().size(), 2u) << "no read after the store is full";
 }
 
-TEST_F(CommandExchange, WriteFailureOnTheSecondChunkEndsTheTransferSilently) {
-    ScriptedFarEnd unit({{200 * kMs, "SUCCESS"}});
-    unit.refuseWrite(2);
-    sim::addUnitPort(kPort, unit);
-    openPort(kPort, 115200, true);
+// A refused write ends the transfer where it stands: no "100%", no line, and
+// no reply is read.
+TEST_F(CommandExchange, RefusedWriteEndsTheTransferSilently) {
+    struct Case {
+        const char* name;
+        int refusedWrite;
+        std::string console;
+        std::vector<std::size_t> writes;
+    };
+    const std::vector<Case> cases{
+        {"a full chunk", 2, "1%\b\b40%", {10240, 10240}},
+        {"the last, shorter write", 3, "1%\b\b40%\b\b\b81%", {10240, 10240, 4520}},
+    };
     const std::string block(25000, 'x');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startRow();
+        ScriptedFarEnd unit({{200 * kMs, "SUCCESS"}});
+        unit.refuseWrite(c.refusedWrite);
+        sim::addUnitPort(kPort, unit);
+        openPort(kPort, 115200, true);
 
-    EXPECT_EQ(sendData(reinterpret_cast<const std::uint8_t*>(block.data()), 25000, 1, "SUCCESS"),
-              0);
-    EXPECT_EQ(sim::consoleText(), "1%\b\b40%");
-    EXPECT_EQ(writeSizes(), (std::vector<std::size_t>{10240, 10240}));
-    EXPECT_FALSE(sim::events(EventKind::Write, kPort).back().ok);
-    EXPECT_TRUE(sim::events(EventKind::Read).empty());
+        EXPECT_EQ(
+            sendData(reinterpret_cast<const std::uint8_t*>(block.data()), 25000, 1, "SUCCESS"), 0);
+        EXPECT_EQ(sim::consoleText(), c.console);
+        EXPECT_EQ(writeSizes(), c.writes);
+        EXPECT_FALSE(sim::events(EventKind::Write, kPort).back().ok);
+        EXPECT_TRUE(sim::events(EventKind::Read).empty());
+    }
 }
 
 TEST_F(CommandExchange, NegativeBlockLengthIsRefused) {

@@ -225,4 +225,39 @@ TEST_F(Discovery, BusyPortIsPassedOver) {
     EXPECT_EQ(sim::events(EventKind::Open, 1).size(), 1u);
 }
 
+// A port that passed the existence test and then cannot be opened at a rate
+// (its driver refuses that rate) shows the configuration error; the search
+// goes on at the next rate.
+TEST_F(Discovery, RateThePortRefusesIsPassedOver) {
+    struct Case {
+        const char* name;
+        std::uint32_t unitRate;
+        std::uint32_t refusedRate;
+        int result;
+        std::vector<std::uint32_t> ratesProbed;
+    };
+    const std::vector<Case> cases{
+        {"the unit at a later rate", 9600, 115200, 1, {9600}},
+        {"the unit at the refused rate", 9600, 9600, 0, {115200, 57600, 4800, 2400, 1200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startRow();
+        ComPortAPI_SetHardwareFlowControl(0);
+        unitsim::UnitModel unit(unitsim::configFor(unitsim::Variant::Tx, c.unitRate));
+        unitsim::SimLink link(unit);
+        sim::addUnitPort(1, link);
+        sim::refuseRate(1, c.refusedRate);
+
+        EXPECT_EQ(detectComPortAndBaudrate(), c.result);
+        EXPECT_EQ(sim::consoleText(), "ERROR: COM1 configuration failed !");
+        EXPECT_EQ(ratesOpened(1), c.ratesProbed);
+        EXPECT_EQ(gComPortNumber, c.result == 1 ? 1 : 0);
+        EXPECT_EQ(gBaudRate, c.result == 1 ? static_cast<std::int32_t>(c.unitRate) : 0);
+        if (c.result == 1) {
+            EXPECT_EQ(openLine(1), std::pair(c.unitRate, false));
+        }
+    }
+}
+
 }  // namespace

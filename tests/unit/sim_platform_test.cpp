@@ -283,6 +283,10 @@ TEST_F(SimPlatformTest, TranscriptRecordsEverythingWithItsTime) {
     readOnce(handle);
     platform::sleepMs(3000);
     platform::serialClose(handle);
+    platform::consoleSelectStream(platform::ConsoleStream::Error);
+    platform::consolePrintf("COM%d", 1);
+    platform::consoleSelectStream(platform::ConsoleStream::Output);
+    platform::consoleDiscardInput();
     EXPECT_EQ(sim::renderTranscript(),
               "0.000000 console \"Opening COM1\"\n"
               "0.000000 COM2 open failed\n"
@@ -295,8 +299,11 @@ TEST_F(SimPlatformTest, TranscriptRecordsEverythingWithItsTime) {
               "0.010416 COM1 read 1023999 -> \"\" in 0.500000\n"
               "0.510416 COM1 read 1023999 -> \"ok\\r\\n\" in 0.500000\n"
               "1.010416 sleep 3000 ms\n"
-              "4.010416 COM1 close 9600 cts=off read=500\n");
+              "4.010416 COM1 close 9600 cts=off read=500\n"
+              "4.010416 error-output \"COM1\"\n"
+              "4.010416 discard \"\"\n");
     EXPECT_EQ(sim::consoleText(), "Opening COM1");
+    EXPECT_EQ(sim::errorOutputText(), "COM1");
     EXPECT_EQ(sim::bytesSent(1), "%%%fw -v\n\r");
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "Platform.h"
 #include "PortPath.h"
@@ -39,6 +40,7 @@ struct Port {
     LineState line = kLineAtOpen;
     COMMTIMEOUTS timeouts{};
     std::deque<Arrival> received;
+    std::vector<std::uint32_t> refusedRates;
 };
 
 struct State {
@@ -129,6 +131,12 @@ bool isStandardRate(std::uint32_t baud) {
     return std::ranges::find(kStandardRates, baud) != kStandardRates.end();
 }
 
+// The standard rates but those the port's driver was told to refuse.
+bool takesRate(const Port& port, std::uint32_t baud) {
+    return isStandardRate(baud) &&
+           std::ranges::find(port.refusedRates, baud) == port.refusedRates.end();
+}
+
 std::string shownBytes(std::string_view bytes) {
     if (bytes.size() <= kLongestShownBlock) {
         return '"' + escape(bytes) + '"';
@@ -217,6 +225,10 @@ void addUnitPort(int port, FarEnd& farEnd) {
 void addBusyPort(int port) {
     state().ports[port] = Port{};
     state().ports[port].kind = PortKind::Busy;
+}
+
+void refuseRate(int port, std::uint32_t baud) {
+    state().ports.at(port).refusedRates.push_back(baud);
 }
 
 void removePort(int port) {
@@ -381,7 +393,7 @@ bool serialSetTimeouts(SerialHandle handle, const COMMTIMEOUTS& timeouts) {
 bool serialSetState(SerialHandle handle, const DCB& settings) {
     auto [number, port] = sim::openPort(handle);
     const sim::LineState line{settings.BaudRate, settings.fOutxCtsFlow != 0};
-    const bool accepted = port != nullptr && sim::isStandardRate(line.baud);
+    const bool accepted = port != nullptr && sim::takesRate(*port, line.baud);
     Event event = sim::portEvent(EventKind::State, number, accepted);
     event.line = line;
     if (accepted) {

@@ -104,6 +104,9 @@ void addSilentPort(int port);
 void addUnitPort(int port, FarEnd& farEnd);
 void addBusyPort(int port);
 void removePort(int port);
+// The driver of `port` (added before) refuses `baud` too, as hardware that
+// cannot make that rate: an open that applies it fails.
+void refuseRate(int port, std::uint32_t baud);
 
 void setConsoleInput(std::string text);
 // Script not consumed yet.
