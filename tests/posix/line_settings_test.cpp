@@ -12,6 +12,7 @@
 #include "ComPortAPI.h"
 #include "LineRates.h"
 #include "LineSettings.h"
+#include "LinkedPortTest.h"
 #include "PortLockSupport.h"
 #include "PosixTestSupport.h"
 
@@ -19,15 +20,8 @@ namespace {
 
 using namespace posix_test;
 
-constexpr int kPort = 3;
-constexpr const char* kDevice = "ttyS2";
-
-class LineSettings : public ::testing::Test {
+class LineSettings : public LinkedPortTest {
   protected:
-    LineSettings() : link_(kDevice, unit_.slavePath()) {}
-    void SetUp() override { ComPortAPI_RestoreInitialState(); }
-    void TearDown() override { ComPortAPI_RestoreInitialState(); }
-
     termios held() const {
         termios line{};
         check(::tcgetattr(unit_.master(), &line) == 0, "tcgetattr");
@@ -35,8 +29,6 @@ class LineSettings : public ::testing::Test {
     }
 
     CleanLockState locks_;
-    PseudoTerminal unit_;
-    DeviceLink link_;
 };
 
 TEST_F(LineSettings, WhatTheDeviceHeldBeforeIsNotInherited) {

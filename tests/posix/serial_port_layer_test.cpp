@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ComPortAPI.h"
+#include "LinkedPortTest.h"
 #include "PosixTestSupport.h"
 #include "SerialRecords.h"
 
@@ -19,25 +20,14 @@ namespace {
 
 using namespace posix_test;
 
-// COM3 is the port the tests open unless a case says otherwise.
-constexpr int kPort = 3;
-constexpr const char* kPortDevice = "ttyS2";
-
-class SerialPortLayer : public ::testing::Test {
+class SerialPortLayer : public LinkedPortTest {
   protected:
-    SerialPortLayer() : link_(kPortDevice, unit_.slavePath()) {}
-    void SetUp() override { ComPortAPI_RestoreInitialState(); }
-    void TearDown() override { ComPortAPI_RestoreInitialState(); }
-
     int openPort(int port = kPort) {
         StdoutCapture console;
         const int result = ComPortAPI_OpenCOM(port);
         EXPECT_EQ(console.finish(), "");
         return result;
     }
-
-    PseudoTerminal unit_;
-    DeviceLink link_;
 };
 
 TEST_F(SerialPortLayer, OpensARawEightNoneOneLine) {
